@@ -1,0 +1,17 @@
+// The process-wide last-error text that every stamping call reports through.
+#pragma once
+
+// Holds the message of the last failure; empty after a success. 1024 bytes,
+// always NUL-terminated.
+extern char g_err[1024];
+
+// Returns what vsnprintf returned. Formats a message with printf semantics
+// into g_err, cut at 1023 characters.
+int set_error(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Empties g_err.
+void clear_error();

@@ -1,0 +1,36 @@
+// The request every stamping export fills and hands to the engine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum StampKind : int32_t { STAMP_TEXT = 0, STAMP_IMAGE = 1 };
+
+// One stamp, built zero-filled on the export's stack for one call. Pointers
+// refer to memory owned by the export (or the host) for the call's duration.
+struct StampRequest {
+  int32_t kind;                 // STAMP_TEXT, or any other value for an image
+  const char *text;             // UTF-8, lines separated by '\n'; NULL or "" shows nothing
+  int32_t font_size;            // points; 0 or less means 24
+  float rotation;               // degrees, counter-clockwise about the origin
+  int32_t color_r, color_g, color_b;  // 0..255, clamped
+  int32_t image_is_jpeg;        // non-zero: jpeg_data is a whole JPEG file
+  int32_t image_width, image_height;  // pixels
+  int32_t image_components;     // JPEG only: 1 is gray, anything else RGB
+  const uint8_t *jpeg_data;
+  size_t jpeg_size;
+  const uint8_t *rgb_data;      // zlib stream of width*height*3 bytes
+  size_t rgb_size;
+  const uint8_t *alpha_data;    // zlib stream of width*height bytes
+  size_t alpha_size;
+  int32_t has_alpha;
+  float image_scale;            // points per pixel; 0 or less means 1
+  float x, y;                   // offset from the page box's lower-left corner
+  float opacity;                // clamped to 0..1 in place by the engine
+  const int32_t *pages;         // 1-based page numbers, or NULL for every page
+  int32_t page_count;
+};
+
+// Returns 1 once the output file is written and closed (g_err is then
+// empty), 0 after setting g_err.
+int execute_stamp(const char *input_path, const char *output_path, StampRequest *request);
