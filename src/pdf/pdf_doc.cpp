@@ -1,0 +1,61 @@
+#include "pdf/pdf_doc.h"
+
+#include <cstring>
+
+const ObjEntry *find_obj(const PdfDoc &doc, int32_t num) {
+  if (num < 0 || static_cast<size_t>(num) >= doc.index_of_num.size()) return nullptr;
+  const int32_t i = doc.index_of_num[static_cast<size_t>(num)];
+  return i < 0 ? nullptr : &doc.objs[static_cast<size_t>(i)];
+}
+
+DictRange dict_range(const PdfDoc &doc, const ObjEntry &entry) {
+  DictRange r;
+  if (entry.in_objstm) {
+    if (entry.text == nullptr) return r;
+    r.bytes = Bytes(entry.text, static_cast<size_t>(entry.text_len));
+    r.start = 0;
+    r.end = entry.text_len;
+    r.present = true;
+    return r;
+  }
+  if (entry.dict_pos < 0) return r;
+  int32_t end = doc.length;
+  if (entry.stream_kw_pos > 0) {
+    end = entry.stream_kw_pos;
+  } else if (entry.endobj_pos > 0) {
+    end = entry.endobj_pos;
+  }
+  if (end > doc.length) end = doc.length;
+  r.bytes = doc_bytes(doc).first(static_cast<size_t>(end));
+  r.start = entry.dict_pos;
+  r.end = end;
+  r.present = true;
+  return r;
+}
+
+int obj_type(const PdfDoc &doc, const ObjEntry &entry) {
+  const DictRange r = dict_range(doc, entry);
+  if (!r.present) return 0;
+  const Bytes s = r.bytes;
+  for (int32_t hit = find_name(s, r.start, r.end, "Type"); hit >= 0;
+       hit = find_name(s, hit + 1, r.end, "Type")) {
+    const int32_t v = skip_ws(s, hit + 5);
+    if (v + 4 >= r.end || s[v] != '/' || std::memcmp(s.data() + v + 1, "Page", 4) != 0) continue;
+    if (v + 5 == r.end || !is_alnum(s[v + 5])) return 1;
+    if (s[v + 5] == 's' && (v + 6 == r.end || !is_alnum(s[v + 6]))) return 2;
+  }
+  return 0;
+}
+
+char *get_obj_dict_text(const PdfDoc &doc, const ObjEntry &entry) {
+  if (entry.in_objstm) {
+    if (entry.text == nullptr || entry.text_len <= 0) return nullptr;
+    const Bytes text(entry.text, static_cast<size_t>(entry.text_len));
+    const void *lt = std::memchr(text.data(), '<', text.size());
+    if (lt == nullptr) return nullptr;
+    return dict_text_at(text, static_cast<int32_t>(static_cast<const uint8_t *>(lt) - text.data()));
+  }
+  const DictRange r = dict_range(doc, entry);
+  if (!r.present) return nullptr;
+  return dict_text_at(r.bytes, r.start);
+}

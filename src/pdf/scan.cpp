@@ -1,0 +1,306 @@
+#include "pdf/scan.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int32_t size_of(Bytes s) { return static_cast<int32_t>(s.size()); }
+
+bool is_terminator(uint8_t c) {
+  switch (c) {
+    case ' ': case '\t': case '\n': case 0x0B: case '\f': case '\r':
+    case '(': case ')': case '/': case '<': case '>': case '[': case ']':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_letter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool matches_at(Bytes s, int32_t pos, std::string_view word) {
+  return pos >= 0 && static_cast<size_t>(pos) + word.size() <= s.size() &&
+         std::memcmp(s.data() + pos, word.data(), word.size()) == 0;
+}
+
+// Returns the position after the literal string whose '(' is at open,
+// stopping at stop when it does not close. A backslash skips the next byte.
+int32_t skip_literal_string(Bytes s, int32_t open, int32_t stop) {
+  int32_t i = open + 1;
+  int depth = 1;
+  while (i < stop) {
+    const uint8_t c = s[i];
+    if (c == '\\') {
+      i += 2;
+      continue;
+    }
+    ++i;
+    if (c == '(') {
+      ++depth;
+    } else if (c == ')' && --depth == 0) {
+      return i;
+    }
+  }
+  return stop;
+}
+
+// Returns the end of the token starting at p: the first terminator, or end.
+int32_t token_end(Bytes s, int32_t p) {
+  const int32_t end = size_of(s);
+  while (p < end && !is_terminator(s[p])) ++p;
+  return p;
+}
+
+}  // namespace
+
+bool is_pdf_ws(uint8_t c) {
+  return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+}
+bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+bool is_alnum(uint8_t c) { return is_letter(c) || is_digit(c); }
+bool is_name_continuing(uint8_t c) { return is_alnum(c) || c == '+' || c == '-' || c == '_'; }
+
+int32_t skip_ws(Bytes s, int32_t pos) {
+  const int32_t end = size_of(s);
+  while (pos >= 0 && pos < end) {
+    const uint8_t c = s[pos];
+    if (is_pdf_ws(c)) {
+      ++pos;
+    } else if (c == '%') {
+      while (pos < end && s[pos] != '\r' && s[pos] != '\n') ++pos;
+    } else {
+      break;
+    }
+  }
+  return pos;
+}
+
+int32_t parse_int_at(Bytes s, int32_t *pos) {
+  const int32_t end = size_of(s);
+  int32_t p = skip_ws(s, *pos);
+  if (p < 0 || p >= end) {
+    *pos = p;
+    return -1;
+  }
+  bool negative = false;
+  if (s[p] == '+' || s[p] == '-') {
+    negative = s[p] == '-';
+    ++p;
+    if (p >= end) {
+      *pos = p;
+      return -1;
+    }
+  }
+  if (!is_digit(s[p])) {
+    *pos = p;
+    return -1;
+  }
+  uint32_t value = 0;  // wraps modulo 2^32, as the format has no overflow rule
+  while (p < end && is_digit(s[p])) value = value * 10u + static_cast<uint32_t>(s[p++] - '0');
+  *pos = p;
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+namespace {
+
+bool is_header_ws(uint8_t c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+
+int32_t object_header_start_at(Bytes s, int32_t p);
+
+// Returns true when an object header stands at the start of a line in
+// (open, stop).
+bool string_meets_line_header(Bytes s, int32_t open, int32_t stop) {
+  for (int32_t i = open + 1; i + 3 <= stop; ++i) {
+    const void *o = std::memchr(s.data() + i, 'o', static_cast<size_t>(stop - 3 - i + 1));
+    if (o == nullptr) return false;
+    i = static_cast<int32_t>(static_cast<const uint8_t *>(o) - s.data());
+    if (!kw_at(s, i, "obj")) continue;
+    const int32_t h = object_header_start_at(s, i);
+    if (h > open && (s[h - 1] == '\n' || s[h - 1] == '\r')) return true;
+  }
+  return false;
+}
+
+// The dictionary scan; with stop_at_header it also gives up (-1) at an
+// object header met outside a string.
+int32_t dict_close_scan(Bytes s, int32_t start, int32_t limit, bool stop_at_header) {
+  const int32_t end = size_of(s);
+  const int32_t stop = limit > start && limit < end ? limit : end;
+  if (start < 0) return -1;
+  int depth = 0;
+  int32_t i = start;
+  while (i + 1 < stop) {
+    const uint8_t c = s[i];
+    if (c == '<' && s[i + 1] == '<') {
+      ++depth;
+      i += 2;
+    } else if (c == '>' && s[i + 1] == '>') {
+      i += 2;
+      if (--depth == 0) return i;
+    } else if (c == '(') {
+      const int32_t open = i;
+      i = skip_literal_string(s, i, stop);
+      // A string that runs on into an object header standing at the start
+      // of a line was never closed: give up there instead of at the end of
+      // the file, which would cost a whole-file scan per damaged object.
+      if (stop_at_header && i == stop && string_meets_line_header(s, open, stop)) return -1;
+    } else {
+      if (stop_at_header && c == 'o' && kw_at(s, i, "obj") && object_header_start(s, i) > start)
+        return -1;
+      ++i;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+int32_t object_header_start(Bytes s, int32_t p) { return object_header_start_at(s, p); }
+
+namespace {
+int32_t object_header_start_at(Bytes s, int32_t p) {
+  int32_t i = p - 1;
+  while (i >= 0 && is_header_ws(s[i])) --i;
+  if (i < 0 || !is_digit(s[i])) return -1;
+  while (i >= 0 && is_digit(s[i])) --i;
+  if (i < 0 || !is_header_ws(s[i])) return -1;
+  while (i >= 0 && is_header_ws(s[i])) --i;
+  if (i < 0 || !is_digit(s[i])) return -1;
+  while (i >= 0 && is_digit(s[i])) --i;
+  return i + 1;
+}
+}  // namespace
+
+int32_t find_dict_close(Bytes s, int32_t start, int32_t limit) {
+  return dict_close_scan(s, start, limit, false);
+}
+
+int32_t find_object_dict_close(Bytes s, int32_t start, int32_t limit) {
+  return dict_close_scan(s, start, limit, true);
+}
+
+char *dict_text_at(Bytes s, int32_t pos) {
+  const int32_t close = find_dict_close(s, pos, -1);
+  if (close <= pos) return nullptr;
+  const size_t n = static_cast<size_t>(close - pos);
+  char *text = static_cast<char *>(std::malloc(n + 1));
+  if (text == nullptr) return nullptr;
+  std::memcpy(text, s.data() + pos, n);
+  text[n] = '\0';
+  return text;
+}
+
+int kw_at(Bytes s, int32_t pos, std::string_view keyword) {
+  if (!matches_at(s, pos, keyword)) return 0;
+  const size_t after = static_cast<size_t>(pos) + keyword.size();
+  return after == s.size() || !is_name_continuing(s[after]) ? 1 : 0;
+}
+
+int32_t find_name(Bytes s, int32_t start, int32_t limit, std::string_view name) {
+  const int64_t scan_end = limit < size_of(s) ? limit : size_of(s);
+  const int64_t n = static_cast<int64_t>(name.size());
+  if (start < 0) start = 0;
+  for (int64_t q = start; q + 1 + n <= scan_end; ++q) {
+    // Jump to the next '/': most of a range is not a name.
+    const void *slash = std::memchr(s.data() + q, '/', static_cast<size_t>(scan_end - 1 - n - q + 1));
+    if (slash == nullptr) return -1;
+    q = static_cast<const uint8_t *>(slash) - s.data();
+    if (std::memcmp(s.data() + q + 1, name.data(), name.size()) != 0) continue;
+    const int64_t after = q + 1 + n;
+    if (after == scan_end || !is_name_continuing(s[static_cast<size_t>(after)]))
+      return static_cast<int32_t>(q);
+  }
+  return -1;
+}
+
+int32_t find_kw(Bytes s, int32_t start, std::string_view keyword) {
+  const int64_t end = size_of(s);
+  const int64_t n = static_cast<int64_t>(keyword.size());
+  if (n == 0) return -1;
+  if (start < 0) start = 0;
+  for (int64_t i = start; i + n <= end; ++i) {
+    const void *hit = std::memchr(s.data() + i, keyword[0], static_cast<size_t>(end - n - i + 1));
+    if (hit == nullptr) return -1;
+    i = static_cast<const uint8_t *>(hit) - s.data();
+    if (std::memcmp(s.data() + i, keyword.data(), keyword.size()) != 0) continue;
+    if (i > 0 && is_alnum(s[static_cast<size_t>(i - 1)])) continue;
+    const int64_t after = i + n;
+    if (after == end || !(is_alnum(s[static_cast<size_t>(after)]) || s[static_cast<size_t>(after)] == '_'))
+      return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+int32_t skip_pdf_value(Bytes s, int32_t pos) {
+  const int32_t end = size_of(s);
+  const int32_t p = skip_ws(s, pos);
+  if (p < 0 || p >= end) return -1;
+  const uint8_t c = s[p];
+  if (c == '<' && p + 1 < end && s[p + 1] == '<') {
+    // Dictionary: depth counting with literal strings skipped.
+    int depth = 0;
+    int32_t i = p;
+    while (i + 1 < end) {
+      if (s[i] == '<' && s[i + 1] == '<') {
+        ++depth;
+        i += 2;
+      } else if (s[i] == '>' && s[i + 1] == '>') {
+        i += 2;
+        if (--depth == 0) return i;
+      } else if (s[i] == '(') {
+        i = skip_literal_string(s, i, end);
+      } else {
+        ++i;
+      }
+    }
+    return -1;
+  }
+  if (c == '<') {
+    const void *close = std::memchr(s.data() + p + 1, '>', static_cast<size_t>(end - p - 1));
+    return close == nullptr ? -1 : static_cast<int32_t>(static_cast<const uint8_t *>(close) - s.data() + 1);
+  }
+  if (c == '(') return skip_literal_string(s, p, end);
+  if (c == '[') {
+    int depth = 0;
+    int32_t i = p;
+    while (i < end) {
+      const uint8_t b = s[i];
+      if (b == '(') {
+        // A string running to the end leaves the array open: the loop ends.
+        i = skip_literal_string(s, i, end);
+        continue;
+      }
+      ++i;
+      if (b == '[') {
+        ++depth;
+      } else if (b == ']' && --depth == 0) {
+        return i;
+      }
+    }
+    return -1;
+  }
+  if (c == '/') return token_end(s, p + 1);
+  if (c == '+' || c == '-' || is_digit(c)) {
+    const int32_t first_end = token_end(s, p);
+    int32_t q = skip_ws(s, first_end);
+    if (q < end && is_digit(s[q])) {
+      while (q < end && is_digit(s[q])) ++q;
+      q = skip_ws(s, q);
+      if (q < end && s[q] == 'R') {
+        const int32_t after = q + 1;
+        if (after == end) return after;
+        switch (s[after]) {
+          case ' ': case '\t': case '\n': case 0x0B: case '\f': case '\r':
+          case '/': case '<': case '>': case ']':
+            return after;
+          default:
+            break;
+        }
+      }
+    }
+    return first_end;
+  }
+  return token_end(s, p);
+}

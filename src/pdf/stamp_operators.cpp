@@ -1,0 +1,103 @@
+// The stamp's own content operators: a block of text lines in Helvetica, or
+// the picture drawn at its pixel size times the scale. Each is wrapped in
+// q/Q so that it leaves the graphics state as it found it.
+#include <cmath>
+#include <string_view>
+
+#include "pdf/content.h"
+#include "pdf/number_text.h"
+
+namespace {
+
+constexpr int32_t kDefaultFontSize = 24;
+constexpr double kDefaultLeading = 28.8;  // 1.2 times the default size
+constexpr double kPi = 3.141592653589793;
+
+// Returns a colour component 0..255 as 0..1.
+float unit_component(int32_t c) {
+  if (c < 0) return 0.0f;
+  if (c > 255) return 1.0f;
+  return static_cast<float>(c) / 255.0f;
+}
+
+void append_numbers(ByteBuf &ops, const double *values, int count, int precision) {
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) buf_str(ops, " ");
+    buf_fixed(ops, values[i], precision);
+  }
+}
+
+void append_opening(ByteBuf &ops, int32_t gs_num) {
+  buf_str(ops, "\nq\n");
+  if (gs_num > 0) buf_str(ops, "/GS_STAMP gs\n");
+}
+
+}  // namespace
+
+void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
+                    float y_pos) {
+  append_opening(ops, gs_num);
+
+  const double rgb[3] = {unit_component(request.color_r), unit_component(request.color_g),
+                         unit_component(request.color_b)};
+  append_numbers(ops, rgb, 3, 4);
+  buf_str(ops, " rg\n");
+  append_numbers(ops, rgb, 3, 4);
+  buf_str(ops, " RG\n");
+
+  // A rotation that is not a number would make the matrix degenerate.
+  const double degrees =
+      std::isfinite(request.rotation) ? static_cast<double>(request.rotation) : 0.0;
+  const double a = degrees * kPi / 180.0;
+  const double s = std::sin(a);
+  const double c = std::cos(a);
+  const double matrix[4] = {c, s, -s, c};
+  append_numbers(ops, matrix, 4, 6);
+  buf_str(ops, " ");
+  const double origin[2] = {x_pos, y_pos};
+  append_numbers(ops, origin, 2, 2);
+  buf_str(ops, " cm\n");
+
+  const bool defaulted = request.font_size <= 0;
+  const int32_t size = defaulted ? kDefaultFontSize : request.font_size;
+  const double leading =
+      defaulted ? kDefaultLeading : static_cast<double>(static_cast<float>(size) * 1.2f);
+  buf_str(ops, "BT\n/F_STAMP ");
+  buf_int(ops, size);
+  buf_str(ops, " Tf\n");
+  buf_fixed(ops, leading, 2);
+  buf_str(ops, " TL\n");
+
+  // One show per line; a trailing LF ends the last line without adding one.
+  const std::string_view text = request.text != nullptr ? std::string_view(request.text) : "";
+  size_t start = 0;
+  bool first = true;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    const size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    buf_str(ops, first ? "(" : "T* (");
+    escape_text_line(ops, line);
+    buf_str(ops, ") Tj\n");
+    first = false;
+    start = next;
+  }
+  buf_str(ops, "ET\nQ\n");
+}
+
+void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
+                     float y_pos) {
+  append_opening(ops, gs_num);
+  const float scale = request.image_scale > 0 ? request.image_scale : 1.0f;
+  const double size[2] = {static_cast<float>(request.image_width) * scale,
+                          static_cast<float>(request.image_height) * scale};
+  buf_fixed(ops, size[0], 4);
+  buf_str(ops, " 0 0 ");
+  buf_fixed(ops, size[1], 4);
+  buf_str(ops, " ");
+  const double origin[2] = {x_pos, y_pos};
+  append_numbers(ops, origin, 2, 2);
+  buf_str(ops, " cm\n/Im_STAMP Do\nQ\n");
+}

@@ -1,0 +1,264 @@
+#include "pdf/writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "abi/last_error.h"
+#include "pdf/dict_edit.h"
+#include "pdf/number_text.h"
+#include "pdf/owned_text.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// The header: version, then a comment of four high bytes so that transfer
+// programs treat the file as binary.
+constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+
+struct Writer {
+  ByteBuf &out;
+  std::vector<int64_t> offsets;  // by object number; -1 when not written
+  std::vector<int32_t> gens;     // generation written for each number
+};
+
+void put(Writer &w, std::string_view text) { buf_str(w.out, text); }
+void put_int(Writer &w, int64_t v) { buf_int(w.out, v); }
+
+void begin_object(Writer &w, int32_t num, int32_t gen) {
+  w.offsets[static_cast<size_t>(num)] = static_cast<int64_t>(w.out.length);
+  w.gens[static_cast<size_t>(num)] = gen;
+  put_int(w, num);
+  put(w, " ");
+  put_int(w, gen);
+  put(w, " obj\n");
+}
+
+void put_stream_body(Writer &w, const uint8_t *bytes, uint64_t count) {
+  put(w, ">>\nstream\n");
+  if (bytes != nullptr && count > 0) buf_bytes(w.out, bytes, count);
+  put(w, "\nendstream\nendobj\n");
+}
+
+void put_image_dict(Writer &w, const StampRequest &r, const char *color_space, const char *filter,
+                    uint64_t length) {
+  put(w, "<< /Type /XObject /Subtype /Image /Width ");
+  put_int(w, r.image_width);
+  put(w, " /Height ");
+  put_int(w, r.image_height);
+  put(w, " /ColorSpace ");
+  put(w, color_space);
+  put(w, " /BitsPerComponent 8 /Filter ");
+  put(w, filter);
+  put(w, " /Length ");
+  put_int(w, static_cast<int64_t>(length));
+  put(w, " ");
+}
+
+void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, const StampPlan &plan) {
+  const StampObjects &n = plan.nums;
+  if (n.font_num > 0) {
+    begin_object(w, n.font_num, 0);
+    put(w, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\n"
+           "endobj\n");
+  }
+  if (n.gs_num > 0) {
+    begin_object(w, n.gs_num, 0);
+    put(w, "<< /Type /ExtGState /ca ");
+    buf_fixed(w.out, r.opacity, 4);
+    put(w, " /CA ");
+    buf_fixed(w.out, r.opacity, 4);
+    put(w, " >>\nendobj\n");
+  }
+  if (n.smask_num > 0) {
+    begin_object(w, n.smask_num, 0);
+    put_image_dict(w, r, "/DeviceGray", "/FlateDecode", r.alpha_size);
+    put_stream_body(w, r.alpha_data, r.alpha_size);
+  }
+  if (n.image_num > 0) {
+    begin_object(w, n.image_num, 0);
+    if (r.image_is_jpeg) {
+      put_image_dict(w, r, r.image_components == 1 ? "/DeviceGray" : "/DeviceRGB", "/DCTDecode",
+                     r.jpeg_size);
+      put_stream_body(w, r.jpeg_data, r.jpeg_size);
+    } else {
+      put_image_dict(w, r, "/DeviceRGB", "/FlateDecode", r.rgb_size);
+      if (n.smask_num > 0) {
+        put(w, "/SMask ");
+        put_int(w, n.smask_num);
+        put(w, " 0 R ");
+      }
+      put_stream_body(w, r.rgb_data, r.rgb_size);
+    }
+  }
+  for (size_t k = 0; k < doc.page_infos.size(); ++k) {
+    const PageState &page = plan.pages[k];
+    if (!page.selected) continue;
+    begin_object(w, page.content_num, 0);
+    put(w, page.compressed ? "<< /Filter /FlateDecode /Length " : "<< /Length ");
+    put_int(w, static_cast<int64_t>(page.stream.length));
+    put(w, " ");
+    put_stream_body(w, page.stream.data, page.stream.length);
+  }
+  for (const ExtraStream &extra : plan.extra) {
+    begin_object(w, extra.num, 0);
+    put(w, "<< /Length ");
+    put_int(w, static_cast<int64_t>(extra.bytes.size()));
+    put(w, " ");
+    put_stream_body(w, reinterpret_cast<const uint8_t *>(extra.bytes.data()), extra.bytes.size());
+  }
+}
+
+// Returns the copy of a stream's dictionary, with /Length set to the data's
+// real size when a direct /Length disagrees with it (the data was delimited
+// by its endstream keyword because the length was wrong).
+OwnedText stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_length) {
+  OwnedText dict(dict_text_at(doc_bytes(doc), e.dict_pos >= 0 ? e.dict_pos : 0));
+  if (!dict) {
+    dict.reset(static_cast<char *>(std::malloc(6)));
+    if (dict) std::memcpy(dict.get(), "<< >>", 6);
+    return dict;
+  }
+  const Bytes text(reinterpret_cast<const uint8_t *>(dict.get()), std::strlen(dict.get()));
+  const int32_t at = find_name(text, 0, static_cast<int32_t>(text.size()), "Length");
+  int32_t pos = at + 7;
+  if (at < 0) return dict;
+  const int32_t value_start = skip_ws(text, pos);
+  if (value_start >= static_cast<int32_t>(text.size()) || !is_digit(text[value_start])) return dict;
+  const int32_t value = parse_int_at(text, &pos);
+  const int32_t value_end = skip_pdf_value(text, value_start);
+  const bool direct = value_end == pos;  // not "n g R"
+  if (!direct || value == data_length) return dict;
+  strip_dict_entry(dict.get(), "Length");
+  std::string addition = " /Length " + std::to_string(data_length);
+  return dict_append_before_close(std::move(dict), addition);
+}
+
+void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
+  const Bytes file = doc_bytes(doc);
+  if (e.in_objstm) {
+    if (e.text != nullptr && e.text_len > 0) buf_bytes(w.out, e.text, static_cast<uint64_t>(e.text_len));
+    put(w, "\nendobj\n");
+    return;
+  }
+  if (e.is_stream) {
+    const bool has_data = e.data_pos >= 0 && e.data_end > e.data_pos;
+    const int64_t data_length = has_data ? e.data_end - e.data_pos : 0;
+    const OwnedText dict = stream_dict(doc, e, data_length);
+    if (dict) buf_str(w.out, dict.get());
+    put(w, "\nstream\n");
+    if (has_data) buf_bytes(w.out, file.data() + e.data_pos, static_cast<uint64_t>(data_length));
+    put(w, "\nendstream\nendobj\n");
+    return;
+  }
+  int32_t start = e.dict_pos;
+  if (start < 0) {
+    const int32_t obj = find_kw(file, e.hdr_pos, "obj");
+    start = obj < 0 ? doc.length : skip_ws(file, obj + 3);
+  }
+  const int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.length;
+  if (start < end) {
+    buf_bytes(w.out, file.data() + start, static_cast<uint64_t>(end - start));
+  } else {
+    put(w, "null");  // an object without a body
+  }
+  put(w, "\nendobj\n");
+}
+
+// Returns the reference "n g R" to an object of the output.
+void put_reference(Writer &w, int32_t num) {
+  put_int(w, num);
+  put(w, " ");
+  const int32_t gen = static_cast<size_t>(num) < w.gens.size() ? w.gens[static_cast<size_t>(num)] : 0;
+  put_int(w, gen);
+  put(w, " R");
+}
+
+}  // namespace
+
+bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
+                    const StampPlan &plan) {
+  int32_t last_num = plan.nums.last_num;
+  for (const ExtraStream &extra : plan.extra)
+    if (extra.num > last_num) last_num = extra.num;
+  if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
+  Writer w{out, std::vector<int64_t>(static_cast<size_t>(last_num) + 16, -1),
+           std::vector<int32_t>(static_cast<size_t>(last_num) + 16, 0)};
+  buf_reserve(out, 65536);
+  buf_bytes(out, kHeader, sizeof kHeader - 1);
+  write_new_objects(w, request, doc, plan);
+
+  // The first selected page of each object number, in page order.
+  std::vector<int32_t> stamped_page(static_cast<size_t>(doc.max_obj_num) + 1, -1);
+  for (size_t k = 0; k < doc.page_infos.size(); ++k) {
+    const int32_t num = doc.page_infos[k].obj_num;
+    if (plan.pages[k].selected && num >= 0 && num <= doc.max_obj_num &&
+        stamped_page[static_cast<size_t>(num)] < 0)
+      stamped_page[static_cast<size_t>(num)] = static_cast<int32_t>(k);
+  }
+
+  for (const ObjEntry &e : doc.objs) {
+    const size_t num = static_cast<size_t>(e.num);
+    if (num < plan.drop_obj.size() && plan.drop_obj[num]) continue;
+    if (w.offsets[num] != -1) continue;
+    begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
+    const int32_t page = stamped_page[num];
+    if (page >= 0) {
+      const OwnedText body = rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]);
+      if (body) buf_str(out, body.get());
+      put(w, "\nendobj\n");
+    } else {
+      copy_object(w, doc, e);
+    }
+  }
+
+  const int64_t xref = static_cast<int64_t>(out.length);
+  put(w, "xref\n0 ");
+  put_int(w, last_num + 1);
+  put(w, "\n0000000000 65535 f \n");
+  for (int32_t n = 1; n <= last_num; ++n) {
+    const int64_t offset = w.offsets[static_cast<size_t>(n)];
+    if (offset < 0) {
+      put(w, "0000000000 65535 f \n");
+      continue;
+    }
+    buf_int_padded(out, offset, 10);
+    put(w, " ");
+    buf_int_padded(out, w.gens[static_cast<size_t>(n)], 5);
+    put(w, " n \n");
+  }
+  put(w, "trailer\n<< /Size ");
+  put_int(w, last_num + 1);
+  put(w, " /Root ");
+  put_reference(w, doc.catalog_num > 0 ? doc.catalog_num : 1);
+  if (doc.out_info_num > 0) {
+    put(w, " /Info ");
+    put_reference(w, doc.out_info_num);
+  }
+  put(w, " >>\nstartxref\n");
+  put_int(w, xref);
+  put(w, "\n%%EOF\n");
+  return !out.failed && out.data != nullptr;
+}
+
+int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
+                 const StampPlan &plan) {
+  ByteBuf out;
+  if (!compose_output(out, request, doc, plan)) {
+    set_error("out of memory composing output file %s", output_path);
+    return 0;
+  }
+  const WriteResult written = replace_file(output_path, buf_view(out));
+  switch (written.status) {
+    case WriteStatus::ok:
+      return 1;
+    case WriteStatus::cannot_open:
+      set_error("cannot open output file %s for writing: %s", output_path,
+                std::strerror(written.error_number));
+      return 0;
+    case WriteStatus::write_failed:
+      set_error("write error on %s", output_path);
+      return 0;
+  }
+  return 0;
+}

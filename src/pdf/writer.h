@@ -1,0 +1,21 @@
+// The output file: header, the stamp's new objects, the document's objects
+// (stamped pages rewritten, their old content left out, object-stream members
+// written as plain objects, everything else copied byte for byte), one
+// classic cross-reference table and a new trailer.
+#pragma once
+
+#include "pdf/byte_buf.h"
+#include "pdf/content.h"
+#include "pdf/pdf_doc.h"
+#include "pdf/stamp_request.h"
+
+// Returns true with the whole output file composed in out, false when memory
+// ran out.
+bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
+                    const StampPlan &plan);
+
+// Returns 1 after writing the output file, or 0 after setting the error text.
+// An existing file at output_path is replaced only once the new one is
+// complete.
+int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
+                 const StampPlan &plan);

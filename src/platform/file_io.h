@@ -1,0 +1,35 @@
+// The few file operations the engine needs from the platform: reading a
+// whole file and replacing a file only once its new contents are complete.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+enum class ReadStatus { ok, cannot_open, empty, too_large, out_of_memory, read_failed };
+
+struct ReadResult {
+  ReadStatus status = ReadStatus::ok;
+  int error_number = 0;              // errno when the file could not be opened
+  std::unique_ptr<uint8_t[]> bytes;  // the contents followed by one NUL byte
+  int64_t size = 0;
+};
+
+// Largest input the engine accepts: positions inside a file are 32-bit.
+inline constexpr int64_t kMaxInputSize = INT32_MAX - 1;
+
+// Returns the whole file at path, or why it could not be read.
+ReadResult read_whole_file(const char *path);
+
+enum class WriteStatus { ok, cannot_open, write_failed };
+
+struct WriteResult {
+  WriteStatus status = WriteStatus::ok;
+  int error_number = 0;
+};
+
+// Writes bytes to a temporary file beside path and renames it over path
+// only when every byte is on disk, so a failure never destroys an existing
+// file at path (which may be the input). On failure nothing is left behind.
+WriteResult replace_file(const char *path, std::span<const uint8_t> bytes);
