@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "pdf/dict_edit.h"
+
 const ObjEntry *find_obj(const PdfDoc &doc, int32_t num) {
   if (num < 0 || static_cast<size_t>(num) >= doc.index_of_num.size()) return nullptr;
   const int32_t i = doc.index_of_num[static_cast<size_t>(num)];
@@ -48,14 +50,5 @@ int obj_type(const PdfDoc &doc, const ObjEntry &entry) {
 }
 
 char *get_obj_dict_text(const PdfDoc &doc, const ObjEntry &entry) {
-  if (entry.in_objstm) {
-    if (entry.text == nullptr || entry.text_len <= 0) return nullptr;
-    const Bytes text(entry.text, static_cast<size_t>(entry.text_len));
-    const void *lt = std::memchr(text.data(), '<', text.size());
-    if (lt == nullptr) return nullptr;
-    return dict_text_at(text, static_cast<int32_t>(static_cast<const uint8_t *>(lt) - text.data()));
-  }
-  const DictRange r = dict_range(doc, entry);
-  if (!r.present) return nullptr;
-  return dict_text_at(r.bytes, r.start);
+  return obj_dict_copy(doc, entry).release();
 }
