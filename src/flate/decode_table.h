@@ -7,6 +7,7 @@
 // time.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -85,15 +86,26 @@ constexpr uint32_t symbol_entry(Alphabet alphabet, unsigned sym) {
   return 0;
 }
 
-// Returns the n low bits of code in reverse order: codes are sent most
-// significant bit first, while the bit buffer holds the first bit lowest.
-constexpr unsigned reverse_bits(unsigned code, unsigned n) {
-  unsigned r = 0;
-  for (unsigned i = 0; i < n; ++i) {
-    r = r << 1 | (code & 1u);
-    code >>= 1;
+struct ByteReversal {
+  uint8_t r[256];
+};
+constexpr ByteReversal make_byte_reversal() {
+  ByteReversal t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1u) << (7 - i);
+    t.r[b] = static_cast<uint8_t>(r);
   }
-  return r;
+  return t;
+}
+inline constexpr ByteReversal kByteReversal = make_byte_reversal();
+
+// Returns the n (at most 16) low bits of code in reverse order: codes are
+// sent most significant bit first, while the bit buffer holds the first bit
+// lowest.
+constexpr unsigned reverse_bits(unsigned code, unsigned n) {
+  const unsigned r16 = unsigned{kByteReversal.r[code & 0xFF]} << 8 | kByteReversal.r[(code >> 8) & 0xFF];
+  return r16 >> (16 - n);
 }
 
 // Returns true after filling table with the canonical code of the code
@@ -121,22 +133,37 @@ constexpr bool build_decode_table(std::span<const uint8_t> lens, Alphabet alphab
   for (size_t s = 0; s < lens.size(); ++s)
     if (lens[s] != 0) sorted[next[lens[s]]++] = static_cast<uint16_t>(s);
 
-  for (size_t i = 0; i < main_size; ++i) table[i] = 0;
+  // A complete code writes every entry of each sub-table, so only an
+  // incomplete one needs them cleared first.
+  const bool incomplete = left > 0;
   size_t next_sub = main_size;
   unsigned sub_prefix = ~0u;  // first main_bits bits of the codes in the current sub-table
   size_t sub_base = 0;
   size_t sub_size = 0;
 
+  // The main table grows with the code length: the codes of length len go
+  // into its first 2^len entries, and before the next length that part is
+  // copied behind itself, which repeats every shorter code over all the
+  // patterns that begin with it (and the cleared start over the free ones).
+  table[0] = 0;
+  table[1] = 0;
+  size_t filled = 2;
   unsigned code = 0;
   unsigned k = 0;
   for (unsigned len = 1; len <= kMaxCodeBits; ++len, code <<= 1) {
+    if (len <= main_bits) {
+      if (len > 1) {
+        std::copy_n(table.begin(), filled, table.begin() + static_cast<std::ptrdiff_t>(filled));
+        filled *= 2;
+      }
+      for (unsigned i = 0; i < count[len]; ++i, ++k, ++code) {
+        const uint32_t kind = symbol_entry(alphabet, sorted[k]);
+        table[reverse_bits(code, len)] = kind == 0 ? 0 : kind | len;
+      }
+      continue;
+    }
     for (unsigned i = 0; i < count[len]; ++i, ++k, ++code) {
       const uint32_t kind = symbol_entry(alphabet, sorted[k]);
-      if (len <= main_bits) {
-        const uint32_t e = kind == 0 ? 0 : kind | len;
-        for (size_t at = reverse_bits(code, len); at < main_size; at += size_t{1} << len) table[at] = e;
-        continue;
-      }
       const unsigned prefix = code >> (len - main_bits);
       if (prefix != sub_prefix) {
         // The sub-table is as wide as the longest code that shares this
@@ -161,7 +188,8 @@ constexpr bool build_decode_table(std::span<const uint8_t> lens, Alphabet alphab
         // cannot write past the table.
         if (sub_base + sub_size > table.size() || sub_base > 0xFFFF) return false;
         next_sub += sub_size;
-        for (size_t at = 0; at < sub_size; ++at) table[sub_base + at] = 0;
+        if (incomplete)
+          for (size_t at = 0; at < sub_size; ++at) table[sub_base + at] = 0;
         table[reverse_bits(prefix, main_bits)] = kEntrySubTable | static_cast<uint32_t>(sub_base) << 16 |
                                                  (max_len - main_bits) << 8 | main_bits;
       }

@@ -216,29 +216,39 @@ FastEnd decode_fast(BitReader &br, Output &o, const uint32_t *lt, const uint32_t
 
 // Decodes symbols up to the end of the block, checking the input's end and
 // the output's capacity at every step. Returns false on any failure.
-bool decode_careful(BitReader &br, Output &o, const uint32_t *lt, const uint32_t *dt) {
+bool decode_careful(BitReader &br_state, Output &o_state, const uint32_t *lt, const uint32_t *dt) {
+  // Local copies: stores through the byte pointer would otherwise force the
+  // bit state back to memory after every byte.
+  BitReader br = br_state;
+  Output o = o_state;
+  bool ok = false;
   for (;;) {
     refill(br);
     const uint32_t e = decode_entry(lt, kLitLenBits, br.bitbuf, br.bitcnt);
-    if (!br.only_real_bits_taken()) return false;
+    if (!br.only_real_bits_taken()) break;
     if (e & kEntryLiteral) {
-      if (o.next == o.end) return false;
+      if (o.next == o.end) break;
       *o.next++ = static_cast<uint8_t>(entry_value(e));
       continue;
     }
-    if (!(e & kEntryMatch)) return (e & kEntryEnd) != 0;
+    if (!(e & kEntryMatch)) {
+      ok = (e & kEntryEnd) != 0;
+      break;
+    }
     // A full refill leaves room for the length's extra bits and a whole
     // distance (at most 5 + 15 + 13 bits after a 15-bit code).
     const size_t length = entry_with_extra(e, br.bitbuf, br.bitcnt);
     const uint32_t d = decode_entry(dt, kDistBits, br.bitbuf, br.bitcnt);
-    if (!(d & kEntryMatch)) return false;
+    if (!(d & kEntryMatch)) break;
     const size_t dist = entry_with_extra(d, br.bitbuf, br.bitcnt);
-    if (!br.only_real_bits_taken()) return false;
-    if (dist > static_cast<size_t>(o.next - o.begin) || length > static_cast<size_t>(o.end - o.next))
-      return false;
+    if (!br.only_real_bits_taken()) break;
+    if (dist > static_cast<size_t>(o.next - o.begin) || length > static_cast<size_t>(o.end - o.next)) break;
     copy_match(o.next, dist, length);
     o.next += length;
   }
+  br_state = br;
+  o_state = o;
+  return ok;
 }
 
 // Returns true after decoding one Huffman block up to its end-of-block code.
