@@ -1,0 +1,1303 @@
+// End-to-end stamping through the public functions. Input documents are made
+// at run time by real producers (Ghostscript from small PostScript programs,
+// qpdf transformations of those) and by the test PDF builder; every output is
+// judged by tools that share no code with us: qpdf --check for structure,
+// poppler's pdftotext for the text of each page and where it stands, and
+// pdftoppm for the pixels.
+#include <folimark.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/pdf_builder.h"
+#include "support/run_tool.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FOLIMARK_E2E_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FOLIMARK_E2E_LSAN 1
+#endif
+#endif
+#ifdef FOLIMARK_E2E_LSAN
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace fs = std::filesystem;
+using testtool::ToolResult;
+
+namespace {
+
+// A word that no input contains, so that finding it means finding the stamp.
+constexpr const char *kStamp = "FOLISTAMP";
+
+// The outside tools: oracles that judge outputs and producers that make inputs.
+
+struct ToolPaths {
+  std::string qpdf = FOLIMARK_QPDF;
+  std::string pdftotext = FOLIMARK_PDFTOTEXT;
+  std::string pdftoppm = FOLIMARK_PDFTOPPM;
+  std::string gs = FOLIMARK_GS;
+};
+
+const ToolPaths &tools() {
+  static const ToolPaths paths;
+  return paths;
+}
+
+// Returns the names of the oracles and producers that this build did not find.
+std::string missing_tools() {
+  std::string missing;
+  const std::pair<const char *, const std::string *> all[] = {{"qpdf", &tools().qpdf},
+                                                              {"pdftotext", &tools().pdftotext},
+                                                              {"pdftoppm", &tools().pdftoppm},
+                                                              {"gs", &tools().gs}};
+  for (const auto &[name, path] : all) {
+    if (path->empty() || !fs::exists(*path))
+      missing += std::string(missing.empty() ? "" : ", ") + name;
+  }
+  return missing;
+}
+
+bool tools_required() {
+  const char *v = std::getenv("FOLIMARK_REQUIRE_TOOLS");
+  return v != nullptr && *v != '\0';
+}
+
+// Returns the result of a run that must succeed; throws with the command and
+// its stderr otherwise.
+ToolResult must_run(const std::vector<std::string> &argv) {
+  ToolResult r = testtool::run(argv);
+  if (!r.ok()) throw std::runtime_error(testtool::describe(argv, r));
+  return r;
+}
+
+// Returns what is wrong with a PDF according to qpdf --check, or "" when
+// qpdf finds it sound (exit 0 and no warning).
+std::string qpdf_problems(const std::string &path) {
+  const std::vector<std::string> argv = {tools().qpdf, "--check", path};
+  const ToolResult r = testtool::run(argv);
+  const bool warned =
+      r.out.find("WARNING") != std::string::npos || r.err.find("WARNING") != std::string::npos;
+  if (r.ok() && !warned) return "";
+  return testtool::describe(argv, r) + "\n" + r.out.substr(0, 2000);
+}
+
+int page_count(const std::string &path) {
+  const ToolResult r = must_run({tools().qpdf, "--show-npages", path});
+  int n = -1;
+  std::from_chars(r.out.data(), r.out.data() + r.out.size(), n);
+  return n;
+}
+
+// Returns the text poppler extracts from one page (counted from 1), UTF-8.
+std::string page_text(const std::string &path, int page) {
+  const std::string p = std::to_string(page);
+  return must_run({tools().pdftotext, "-enc", "UTF-8", "-f", p, "-l", p, path, "-"}).out;
+}
+
+std::vector<std::string> words_of(const std::string &text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+size_t count_of(const std::string &text, const std::string &needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// Returns the words of `before` that `after` lacks, counting repeats.
+std::vector<std::string> lost_words(const std::string &before, const std::string &after) {
+  std::map<std::string, int> have;
+  for (const std::string &w : words_of(after)) ++have[w];
+  std::vector<std::string> lost;
+  for (const std::string &w : words_of(before)) {
+    if (have[w]-- <= 0) lost.push_back(w);
+  }
+  return lost;
+}
+
+double number_attr(const std::string &tag, const std::string &name) {
+  const std::string key = name + "=\"";
+  const size_t at = tag.find(key);
+  if (at == std::string::npos) return -1;
+  double v = -1;
+  const char *start = tag.data() + at + key.size();
+  std::from_chars(start, tag.data() + tag.size(), v);
+  return v;
+}
+
+// One word as pdftotext -bbox places it: in points, from the top-left corner
+// of the page's media box, y growing downwards.
+struct WordBox {
+  std::string text;
+  double x_min = 0, y_min = 0, x_max = 0, y_max = 0;
+};
+
+std::vector<WordBox> word_boxes(const std::string &path, int page) {
+  const std::string p = std::to_string(page);
+  const std::string html =
+      must_run({tools().pdftotext, "-bbox", "-enc", "UTF-8", "-f", p, "-l", p, path, "-"}).out;
+  std::vector<WordBox> words;
+  for (size_t at = html.find("<word "); at != std::string::npos; at = html.find("<word ", at + 1)) {
+    const size_t close = html.find('>', at);
+    const size_t end = html.find("</word>", close);
+    if (close == std::string::npos || end == std::string::npos) break;
+    const std::string tag = html.substr(at, close - at);
+    words.push_back({html.substr(close + 1, end - close - 1), number_attr(tag, "xMin"),
+                     number_attr(tag, "yMin"), number_attr(tag, "xMax"), number_attr(tag, "yMax")});
+  }
+  return words;
+}
+
+// A rendered page: one byte per pixel (gray) or three (RGB), rows from the top.
+struct Raster {
+  int width = 0, height = 0, channels = 1;
+  double dpi = 0;
+  std::vector<unsigned char> pixels;
+  const unsigned char *at(int x, int y) const {
+    return &pixels[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) *
+                   static_cast<size_t>(channels)];
+  }
+};
+
+// Returns one page rendered by pdftoppm: the whole media box.
+Raster render(const std::string &path, int page, int dpi, bool gray) {
+  const std::string root = path + ".render-" + std::to_string(page);
+  const std::string p = std::to_string(page);
+  std::vector<std::string> argv = {tools().pdftoppm, "-r", std::to_string(dpi), "-f", p, "-l", p,
+                                   "-singlefile"};
+  if (gray) argv.push_back("-gray");
+  argv.push_back(path);
+  argv.push_back(root);
+  must_run(argv);
+  const std::string file = root + (gray ? ".pgm" : ".ppm");
+  const std::string bytes = testpdf::read_file(file);
+  fs::remove(file);
+  Raster r;
+  r.channels = gray ? 1 : 3;
+  r.dpi = dpi;
+  // "P5\n<w> <h>\n255\n" then the samples (P6 for colour).
+  std::istringstream head(bytes);
+  std::string magic;
+  int maxval = 0;
+  head >> magic >> r.width >> r.height >> maxval;
+  const size_t data_at = static_cast<size_t>(head.tellg()) + 1;
+  const size_t size = static_cast<size_t>(r.width) * static_cast<size_t>(r.height) *
+                      static_cast<size_t>(r.channels);
+  if (magic != (gray ? "P5" : "P6") || maxval != 255 || bytes.size() < data_at + size)
+    throw std::runtime_error("unexpected pdftoppm output for " + path);
+  r.pixels.assign(bytes.begin() + static_cast<long>(data_at),
+                  bytes.begin() + static_cast<long>(data_at + size));
+  return r;
+}
+
+// A rectangle in PDF user space (points, y upwards).
+struct Rect {
+  double x0, y0, x1, y1;
+};
+
+// Returns the share of pixels inside `area` that satisfy `pick`, where the
+// raster shows the page region `view` (its media box).
+double share(const Raster &r, const Rect &view, const Rect &area,
+             const std::function<bool(const unsigned char *)> &pick) {
+  const double s = r.dpi / 72.0;
+  const int px0 = std::max(0, static_cast<int>((area.x0 - view.x0) * s));
+  const int px1 = std::min(r.width, static_cast<int>((area.x1 - view.x0) * s));
+  const int py0 = std::max(0, static_cast<int>((view.y1 - area.y1) * s));
+  const int py1 = std::min(r.height, static_cast<int>((view.y1 - area.y0) * s));
+  long hits = 0, total = 0;
+  for (int y = py0; y < py1; ++y)
+    for (int x = px0; x < px1; ++x, ++total) hits += pick(r.at(x, y)) ? 1 : 0;
+  return total == 0 ? 0 : static_cast<double>(hits) / static_cast<double>(total);
+}
+
+bool dark(const unsigned char *p) { return p[0] < 128; }
+
+// Returns the output with every stream decoded and laid out by qpdf, for
+// looking at the stamp's operators and objects as text.
+std::string qdf_text(const std::string &path) {
+  return must_run({tools().qpdf, "--qdf", "--object-streams=disable", path, "-"}).out;
+}
+
+// Input documents, written at run time.
+
+struct PsPage {
+  double width = 612, height = 792;
+  std::vector<std::string> lines;  // shown top-down from 72, height - 92
+  std::string crop_box;            // e.g. "[50 60 400 500]", or empty
+};
+
+// Returns the path of a PDF that Ghostscript made from a PostScript program
+// drawing the given pages.
+std::string ghostscript_pdf(const std::string &dir, const std::string &name,
+                            const std::vector<PsPage> &pages) {
+  std::string ps = "%!PS\n";
+  for (const PsPage &p : pages) {
+    ps += "<< /PageSize [" + std::to_string(p.width) + " " + std::to_string(p.height) +
+          "] >> setpagedevice\n";
+    if (!p.crop_box.empty()) ps += "[ /CropBox " + p.crop_box + " /PAGE pdfmark\n";
+    ps += "/Helvetica findfont 14 scalefont setfont\n";
+    double y = p.height - 92;
+    for (const std::string &line : p.lines) {
+      ps += "72 " + std::to_string(y) + " moveto (" + line + ") show\n";
+      y -= 20;
+    }
+    ps += "showpage\n";
+  }
+  const std::string ps_path = dir + "/" + name + ".ps";
+  const std::string pdf_path = dir + "/" + name + ".pdf";
+  testpdf::write_file(ps_path, ps);
+  must_run({tools().gs, "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pdfwrite",
+            "-sOutputFile=" + pdf_path, ps_path});
+  return pdf_path;
+}
+
+std::vector<PsPage> three_pages() {
+  return {{612, 792, {"Alpha bravo charlie", "delta echo"}, ""},
+          {612, 792, {"Foxtrot golf hotel", "india juliett kilo"}, ""},
+          {792, 612, {"Lima mike november"}, ""}};
+}
+
+// Returns the path of a copy of `in` rewritten by qpdf with the given options.
+std::string qpdf_variant(const std::string &in, const std::string &name,
+                         const std::vector<std::string> &options) {
+  const std::string out = fs::path(in).parent_path().string() + "/" + name + ".pdf";
+  std::vector<std::string> argv = {tools().qpdf};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(in);
+  argv.push_back(out);
+  must_run(argv);
+  return out;
+}
+
+std::string write_doc(const std::string &dir, const std::string &name, const std::string &bytes) {
+  const std::string path = dir + "/" + name + ".pdf";
+  testpdf::write_file(path, bytes);
+  return path;
+}
+
+const char *const kFont =
+    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+
+std::string show(double x, double y, const std::string &text) {
+  return "BT /F1 18 Tf " + std::to_string(x) + " " + std::to_string(y) + " Td (" + text + ") Tj ET";
+}
+
+// Returns data encoded for /LZWDecode (early change 1). A clear code is sent
+// well before the table needs 10-bit codes, so every code has 9 bits.
+std::string lzw_encode(const std::string &data) {
+  std::string out;
+  uint32_t acc = 0;
+  int bits = 0;
+  auto emit = [&](int code) {
+    acc = (acc << 9) | static_cast<uint32_t>(code);
+    bits += 9;
+    while (bits >= 8) {
+      out += static_cast<char>((acc >> (bits - 8)) & 0xFF);
+      bits -= 8;
+    }
+  };
+  std::map<std::string, int> table;
+  int next = 258;
+  emit(256);
+  std::string w;
+  for (const char c : data) {
+    const std::string wc = w + c;
+    if (wc.size() == 1 || table.count(wc) != 0) {
+      w = wc;
+      continue;
+    }
+    emit(w.size() == 1 ? static_cast<unsigned char>(w[0]) : table[w]);
+    if (next >= 450) {
+      emit(256);
+      table.clear();
+      next = 258;
+    } else {
+      table[wc] = next++;
+    }
+    w = std::string(1, c);
+  }
+  if (!w.empty()) emit(w.size() == 1 ? static_cast<unsigned char>(w[0]) : table[w]);
+  emit(257);
+  if (bits > 0) out += static_cast<char>((acc << (8 - bits)) & 0xFF);
+  return out;
+}
+
+std::string hex_encode(const std::string &data) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : data) {
+    out += digits[static_cast<unsigned char>(c) >> 4];
+    out += digits[static_cast<unsigned char>(c) & 15];
+  }
+  return out + ">";
+}
+
+// Two pages whose attributes all come from the page-tree node above them.
+std::string inherited_document() {
+  return testpdf::build({{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+                         {2, 0,
+                          "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 /MediaBox [0 0 612 792]"
+                          " /Resources << /Font << /F1 3 0 R >> >> >>"},
+                         {3, 0, kFont},
+                         {4, 0, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>"},
+                         {5, 0, testpdf::flate_stream("", show(72, 700, "Inherited north words"))},
+                         {6, 0, "<< /Type /Page /Parent 2 0 R /Contents 7 0 R >>"},
+                         {7, 0, testpdf::stream("", show(72, 700, "Inherited south words"))}},
+                        1);
+}
+
+// Resources and box on the root, two levels above the page.
+std::string grandparent_document() {
+  return testpdf::build(
+      {{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+       {2, 0,
+        "<< /Type /Pages /Kids [8 0 R] /Count 1 /MediaBox [0 0 612 792]"
+        " /Resources << /Font << /F1 3 0 R >> >> >>"},
+       {3, 0, kFont},
+       {8, 0, "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R] /Count 1 >>"},
+       {4, 0, "<< /Type /Page /Parent 8 0 R /Contents 5 0 R >>"},
+       {5, 0, testpdf::flate_stream("", show(72, 700, "Grandparent resource words"))}},
+      1);
+}
+
+std::string one_page_document(const std::string &page_extra,
+                              const std::vector<testpdf::Object> &more,
+                              const std::string &media_box = "[0 0 612 792]") {
+  std::vector<testpdf::Object> objects = {
+      {1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+      {2, 0, "<< /Type /Pages /Kids [4 0 R] /Count 1 >>"},
+      {3, 0, kFont},
+      {4, 0,
+       "<< /Type /Page /Parent 2 0 R /MediaBox " + media_box +
+           " /Resources << /Font << /F1 3 0 R >> >> " + page_extra + " >>"}};
+  objects.insert(objects.end(), more.begin(), more.end());
+  return testpdf::build(objects, 1);
+}
+
+std::string contents_array_document() {
+  return one_page_document("/Contents [5 0 R 6 0 R]",
+                           {{5, 0, testpdf::flate_stream("", "BT /F1 18 Tf 72 700 Td")},
+                            {6, 0, testpdf::stream("", "(Array split words) Tj ET")}});
+}
+
+std::string contents_array_object_document() {
+  return one_page_document("/Contents 7 0 R",
+                           {{5, 0, testpdf::stream("", "BT /F1 18 Tf 72 700 Td")},
+                            {6, 0, testpdf::flate_stream("", "(Indirect array words) Tj ET")},
+                            {7, 0, "[5 0 R 6 0 R]"}});
+}
+
+// Two pages drawing the same content stream object.
+std::string shared_stream_document() {
+  return testpdf::build({{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+                         {2, 0, "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>"},
+                         {3, 0, kFont},
+                         {4, 0,
+                          "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]"
+                          " /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R >>"},
+                         {5, 0, testpdf::flate_stream("", show(72, 700, "Shared stream words"))},
+                         {6, 0,
+                          "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]"
+                          " /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R >>"}},
+                        1);
+}
+
+// Content the way browsers write it: the y axis flipped for the whole page,
+// with no q/Q around it, and text unflipped by its own matrix.
+std::string flipped_document() {
+  return one_page_document(
+      "/Contents 5 0 R",
+      {{5, 0,
+        testpdf::flate_stream("",
+                              "1 0 0 -1 0 792 cm\nBT /F1 18 Tf 1 0 0 -1 72 80 Tm (Flipped top "
+                              "words) Tj ET\n0 0 1 rg 72 120 200 10 re f\n")}});
+}
+
+// Content that leaves a scaling q open at its end.
+std::string open_q_document() {
+  return one_page_document(
+      "/Contents 5 0 R",
+      {{5, 0,
+        testpdf::flate_stream("",
+                              "q 0.5 0 0 0.5 0 0 cm BT /F1 36 Tf 144 1400 Td (Scaled open "
+                              "words) Tj ET\n")}});
+}
+
+std::string offset_box_document() {
+  return one_page_document("/Contents 5 0 R",
+                           {{5, 0, testpdf::flate_stream("", show(172, 900, "Offset box words"))}},
+                           "[100 200 712 992]");
+}
+
+// Every object under a generation other than 0.
+std::string generations_document() {
+  return testpdf::build(
+      {{1, 0, "<< /Type /Catalog /Pages 2 2 R >>"},
+       {2, 2, "<< /Type /Pages /Kids [4 3 R] /Count 1 >>"},
+       {3, 1, kFont},
+       {4, 3,
+        "<< /Type /Page /Parent 2 2 R /MediaBox [0 0 612 792]"
+        " /Resources << /Font << /F1 3 1 R >> >> /Contents 5 4 R >>"},
+       {5, 4, testpdf::flate_stream("", show(72, 700, "Generation numbered words"))}},
+      1);
+}
+
+std::string lzw_document() {
+  return one_page_document(
+      "/Contents 5 0 R", {{5, 0,
+                           testpdf::stream("/Filter /LZWDecode",
+                                           lzw_encode(show(72, 700, "Lempel Ziv Welch words") +
+                                                      "\n" + show(72, 670, "second line here")))}});
+}
+
+std::string filter_chain_document() {
+  return one_page_document(
+      "/Contents 5 0 R",
+      {{5, 0,
+        testpdf::stream(
+            "/Filter [/ASCIIHexDecode /FlateDecode]",
+            hex_encode(testpdf::zlib_compress(show(72, 700, "Chained filter words"))))}});
+}
+
+class E2e : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string missing = missing_tools();
+    if (!missing.empty()) {
+      if (tools_required())
+        FAIL() << "FOLIMARK_REQUIRE_TOOLS is set but these are missing: " << missing;
+      GTEST_SKIP() << "end-to-end tests need " << missing;
+    }
+    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = (fs::temp_directory_path() /
+            ("folimark-e2e-" + std::to_string(static_cast<long>(getpid()))) / name)
+               .string();
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    folimark_init();
+  }
+  void TearDown() override {
+    if (dir_.empty()) return;
+    if (HasFailure())
+      std::cerr << "files of the failed test kept in " << dir_ << "\n";
+    else
+      fs::remove_all(dir_);
+  }
+
+  const std::string &dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+// Checks an output against its input: qpdf finds it sound, it has as many
+// pages, the stamp shows exactly once on each selected page and nowhere else,
+// and every word of every page's own text is still there.
+void expect_stamped(const std::string &in, const std::string &out, const std::set<int> &selected) {
+  ASSERT_TRUE(testpdf::file_exists(out)) << out;
+  EXPECT_EQ(qpdf_problems(out), "");
+  const int pages = page_count(in);
+  ASSERT_EQ(page_count(out), pages);
+  for (int p = 1; p <= pages; ++p) {
+    const std::string before = page_text(in, p);
+    const std::string after = page_text(out, p);
+    const bool stamped = selected.empty() || selected.count(p) != 0;
+    EXPECT_EQ(count_of(after, kStamp), stamped ? 1u : 0u) << "page " << p << ": " << after;
+    EXPECT_EQ(lost_words(before, after), std::vector<std::string>{})
+        << "page " << p << " lost some of its text; before: " << before << "after: " << after;
+  }
+}
+
+// Faults guarded: pages, content or resources lost, or a damaged file, for a
+// form of document some producer writes.
+
+struct InputCase {
+  const char *name;
+  int pages;                                                // how many the input has
+  std::function<std::string(const std::string &dir)> make;  // returns the input's path
+};
+
+void PrintTo(const InputCase &c, std::ostream *os) { *os << c.name; }
+
+const InputCase kInputs[] = {
+    // Ghostscript: the producer most scanned documents pass through.
+    {"gs_one_page", 1,
+     [](const std::string &d) {
+       return ghostscript_pdf(d, "one", {{612, 792, {"Single page words"}, ""}});
+     }},
+    {"gs_three_pages", 3,
+     [](const std::string &d) { return ghostscript_pdf(d, "three", three_pages()); }},
+    {"gs_landscape", 1,
+     [](const std::string &d) {
+       return ghostscript_pdf(d, "landscape",
+                              {{792, 612, {"Wide landscape page", "more words"}, ""}});
+     }},
+    {"gs_crop_box", 2,
+     [](const std::string &d) {
+       return ghostscript_pdf(d, "crop",
+                              {{612, 792, {"Uncropped first page"}, ""},
+                               {612, 792, {"Cropped second page"}, "[50 60 400 500]"}});
+     }},
+    // qpdf rewrites: object and cross-reference streams, linearisation,
+    // uncompressed and expanded streams.
+    {"qpdf_object_streams", 3,
+     [](const std::string &d) {
+       return qpdf_variant(ghostscript_pdf(d, "src", three_pages()), "objstm",
+                           {"--object-streams=generate"});
+     }},
+    {"qpdf_linearized", 3,
+     [](const std::string &d) {
+       return qpdf_variant(ghostscript_pdf(d, "src", three_pages()), "linear", {"--linearize"});
+     }},
+    {"qpdf_linearized_object_streams", 3,
+     [](const std::string &d) {
+       return qpdf_variant(ghostscript_pdf(d, "src", three_pages()), "linear_objstm",
+                           {"--linearize", "--object-streams=generate"});
+     }},
+    {"qpdf_qdf_uncompressed", 3,
+     [](const std::string &d) {
+       return qpdf_variant(ghostscript_pdf(d, "src", three_pages()), "qdf",
+                           {"--qdf", "--object-streams=disable"});
+     }},
+    {"qpdf_stream_data_uncompressed", 3,
+     [](const std::string &d) {
+       return qpdf_variant(ghostscript_pdf(d, "src", three_pages()), "uncompressed",
+                           {"--stream-data=uncompress"});
+     }},
+    // Builder documents: the page forms real files use that the producers
+    // above do not write.
+    {"inherited_attributes", 2,
+     [](const std::string &d) { return write_doc(d, "inherit", inherited_document()); }},
+    {"grandparent_resources", 1,
+     [](const std::string &d) { return write_doc(d, "grand", grandparent_document()); }},
+    {"contents_array", 1,
+     [](const std::string &d) { return write_doc(d, "array", contents_array_document()); }},
+    {"contents_array_object", 1,
+     [](const std::string &d) {
+       return write_doc(d, "array_obj", contents_array_object_document());
+     }},
+    {"shared_content_stream", 2,
+     [](const std::string &d) { return write_doc(d, "shared", shared_stream_document()); }},
+    {"flipped_content", 1,
+     [](const std::string &d) { return write_doc(d, "flipped", flipped_document()); }},
+    {"open_q_content", 1,
+     [](const std::string &d) { return write_doc(d, "open_q", open_q_document()); }},
+    {"offset_media_box", 1,
+     [](const std::string &d) { return write_doc(d, "offset", offset_box_document()); }},
+    {"generation_numbers", 1,
+     [](const std::string &d) { return write_doc(d, "gens", generations_document()); }},
+    {"lzw_content", 1, [](const std::string &d) { return write_doc(d, "lzw", lzw_document()); }},
+    {"filter_chain_content", 1,
+     [](const std::string &d) { return write_doc(d, "chain", filter_chain_document()); }},
+};
+
+class Inputs : public E2e, public ::testing::WithParamInterface<InputCase> {
+ protected:
+  // Returns the case's input, checked to be sound and to hold text.
+  std::string input() {
+    const std::string in = GetParam().make(dir());
+    const std::string problems = qpdf_problems(in);
+    if (!problems.empty()) throw std::runtime_error("the input itself is unsound: " + problems);
+    if (words_of(page_text(in, 1)).empty()) throw std::runtime_error("the input shows no text");
+    if (page_count(in) != GetParam().pages)
+      throw std::runtime_error("the input has another page count");
+    return in;
+  }
+};
+
+class MultiPageInputs : public Inputs {};
+
+// Stamping every page keeps the document whole and each page's own text.
+TEST_P(Inputs, EveryPage) {
+  const std::string in = input();
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, 250, 60, 20, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  EXPECT_STREQ(folimark_last_error(), "");
+  expect_stamped(in, out, {});
+}
+
+// Stamping one page leaves the others exactly as they read before.
+TEST_P(Inputs, LastPageOnly) {
+  const std::string in = input();
+  const std::string out = dir() + "/out.pdf";
+  const int last = page_count(in);
+  ASSERT_EQ(folimark_text_pages(in.c_str(), out.c_str(), kStamp, 250, 60, 20, 1, &last, 1), 1)
+      << folimark_last_error();
+  expect_stamped(in, out, {last});
+}
+
+// Stamping only the first page of a multi-page input: the pages after it
+// must keep their content, also when they share objects with page 1.
+TEST_P(MultiPageInputs, FirstPageOnly) {
+  const std::string in = input();
+  const std::string out = dir() + "/out.pdf";
+  const int first = 1;
+  ASSERT_EQ(folimark_text_pages(in.c_str(), out.c_str(), kStamp, 250, 60, 20, 1, &first, 1), 1)
+      << folimark_last_error();
+  expect_stamped(in, out, {1});
+}
+
+std::string input_name(const ::testing::TestParamInfo<InputCase> &param) {
+  return param.param.name;
+}
+
+std::vector<InputCase> multi_page_inputs() {
+  std::vector<InputCase> cases;
+  std::copy_if(std::begin(kInputs), std::end(kInputs), std::back_inserter(cases),
+               [](const InputCase &c) { return c.pages > 1; });
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, Inputs, ::testing::ValuesIn(kInputs), input_name);
+INSTANTIATE_TEST_SUITE_P(Producers, MultiPageInputs, ::testing::ValuesIn(multi_page_inputs()),
+                         input_name);
+
+// The qpdf variant above really holds its pages inside object streams, so
+// that the stamped pages are ones the reader took from an object stream.
+TEST_F(E2e, ObjectStreamVariantHoldsPagesInObjectStreams) {
+  const std::string in = qpdf_variant(ghostscript_pdf(dir(), "src", three_pages()), "objstm",
+                                      {"--object-streams=generate"});
+  const std::string xref = must_run({tools().qpdf, "--show-xref", in}).out;
+  const std::string pages = must_run({tools().qpdf, "--show-pages", in}).out;
+  // "page 1: 5 0 R" lines name the page objects.
+  int checked = 0;
+  for (size_t at = pages.find("page "); at != std::string::npos; at = pages.find("page ", at + 1)) {
+    const size_t colon = pages.find(": ", at);
+    const size_t space = pages.find(' ', colon + 2);
+    const std::string num = pages.substr(colon + 2, space - colon - 2);
+    EXPECT_NE(xref.find("\n" + num + "/0: compressed"), std::string::npos) << num;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 3);
+}
+
+// Faults guarded: a stamp placed from the wrong box corner, or drawn under a
+// transformation that the page's own content left in force.
+
+struct PlacementCase {
+  const char *name;
+  std::function<std::string(const std::string &dir)> make;
+  Rect media;           // the page's media box
+  double origin_x = 0;  // lower-left corner of the box the stamp is placed in
+  double origin_y = 0;
+};
+
+void PrintTo(const PlacementCase &c, std::ostream *os) { *os << c.name; }
+
+const PlacementCase kPlacements[] = {
+    // The plain case: the media box starts at the origin.
+    {"plain",
+     [](const std::string &d) {
+       return ghostscript_pdf(d, "plain", {{612, 792, {"Plain words"}, ""}});
+     },
+     {0, 0, 612, 792},
+     0,
+     0},
+    // A page wider than tall: positions are not taken from a portrait page.
+    {"landscape",
+     [](const std::string &d) {
+       return ghostscript_pdf(d, "landscape", {{792, 612, {"Landscape words"}, ""}});
+     },
+     {0, 0, 792, 612},
+     0,
+     0},
+    // The crop box, not the media box, is what the offsets count from.
+    {"crop_box",
+     [](const std::string &d) {
+       return ghostscript_pdf(d, "crop", {{612, 792, {"Cropped words"}, "[50 60 400 500]"}});
+     },
+     {0, 0, 612, 792},
+     50,
+     60},
+    // A media box whose corner is not at the origin.
+    {"offset_media_box",
+     [](const std::string &d) { return write_doc(d, "offset", offset_box_document()); },
+     {100, 200, 712, 992},
+     100,
+     200},
+    // Page content that flips the y axis and never restores it: the stamp
+    // must not inherit the flip (it would land mirrored near the top).
+    {"flipped_content",
+     [](const std::string &d) { return write_doc(d, "flipped", flipped_document()); },
+     {0, 0, 612, 792},
+     0,
+     0},
+    // Page content that leaves a scaling q open: the stamp must not be scaled.
+    {"open_q_content",
+     [](const std::string &d) { return write_doc(d, "open_q", open_q_document()); },
+     {0, 0, 612, 792},
+     0,
+     0},
+};
+
+class Placement : public E2e, public ::testing::WithParamInterface<PlacementCase> {};
+
+// The stamp stands upright with its baseline origin at (x, y) from the
+// lower-left corner of the page box, checked both in poppler's text layout
+// and in the rendered pixels.
+TEST_P(Placement, StampIsUprightAtTheRequestedPoint) {
+  const PlacementCase &c = GetParam();
+  const std::string in = c.make(dir());
+  const std::string out = dir() + "/out.pdf";
+  const float x = 120, y = 150;
+  const int size = 40;
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, x, y, size, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  ASSERT_EQ(qpdf_problems(out), "");
+  const double ax = c.origin_x + x, ay = c.origin_y + y;  // user space
+
+  const auto boxes = word_boxes(out, 1);
+  const auto it =
+      std::find_if(boxes.begin(), boxes.end(), [](const WordBox &w) { return w.text == kStamp; });
+  ASSERT_NE(it, boxes.end()) << "no stamp word on the page";
+  // pdftotext measures from the media box's top-left corner, y downwards.
+  const double left = it->x_min + c.media.x0;
+  const double bottom = c.media.y1 - it->y_max;
+  const double top = c.media.y1 - it->y_min;
+  EXPECT_NEAR(left, ax, 3.0);
+  EXPECT_GE(bottom, ay - 0.4 * size) << "the glyph box reaches too far below the baseline";
+  EXPECT_LE(bottom, ay + 1.0);
+  EXPECT_GE(top, ay + 0.5 * size) << "the glyph box does not rise above the baseline";
+  EXPECT_LE(top, ay + 1.1 * size);
+  EXPECT_GT(it->x_max - it->x_min, 4.0 * size) << "the word is squeezed";
+
+  // Capitals without descenders: ink above the baseline, none below it.
+  const Raster r = render(out, 1, 36, true);
+  const Rect above{ax + 2, ay + 3, ax + 4.0 * size, ay + 0.65 * size};
+  const Rect below{ax + 2, ay - 0.7 * size, ax + 4.0 * size, ay - 0.15 * size};
+  EXPECT_GT(share(r, c.media, above, dark), 0.15) << "no stamp ink above the baseline";
+  EXPECT_LT(share(r, c.media, below, dark), 0.01) << "stamp ink below the baseline (mirrored?)";
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, Placement, ::testing::ValuesIn(kPlacements),
+                         [](const ::testing::TestParamInfo<PlacementCase> &param) {
+                           return std::string(param.param.name);
+                         });
+
+// Faults guarded: rotation, colour, opacity, characters or lines of the
+// request that do not reach the page as asked.
+
+// Rotation turns the text counter-clockwise about its origin.
+TEST_F(E2e, RotationNinetyRunsUpwards) {
+  const std::string in = ghostscript_pdf(dir(), "in", {{612, 792, {"Rotation words"}, ""}});
+  const std::string out = dir() + "/out.pdf";
+  const double ax = 300, ay = 200;
+  const int size = 40;
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, static_cast<float>(ax),
+                          static_cast<float>(ay), size, 1, 90, 0, 0, 0),
+            1)
+      << folimark_last_error();
+  ASSERT_EQ(qpdf_problems(out), "");
+  EXPECT_NE(qdf_text(out).find("0.000000 1.000000 -1.000000 0.000000"), std::string::npos);
+  const Raster r = render(out, 1, 36, true);
+  const Rect page{0, 0, 612, 792};
+  // Turned 90 degrees, the glyphs' tops point left of the origin's column.
+  const Rect column{ax - 0.65 * size, ay + 3, ax - 3, ay + 4.0 * size};
+  const Rect row{ax + 3, ay + 3, ax + 4.0 * size, ay + 0.65 * size};
+  EXPECT_GT(share(r, page, column, dark), 0.15) << "no ink in the rotated text's column";
+  EXPECT_LT(share(r, page, row, dark), 0.01) << "ink where unrotated text would be";
+  EXPECT_EQ(count_of(page_text(out, 1), kStamp), 1u);
+}
+
+// Colour and opacity reach the page: a graphics state with the opacity, the
+// colour operators, and half-transparent red pixels on the white page.
+TEST_F(E2e, ColourAndOpacityReachTheOutput) {
+  const std::string in = ghostscript_pdf(dir(), "in", {{612, 792, {"Colour words"}, ""}});
+  const std::string out = dir() + "/out.pdf";
+  const double ax = 100, ay = 300;
+  const int size = 48;
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, static_cast<float>(ax),
+                          static_cast<float>(ay), size, 0.5f, 0, 255, 0, 0),
+            1)
+      << folimark_last_error();
+  ASSERT_EQ(qpdf_problems(out), "");
+  const std::string qdf = qdf_text(out);
+  EXPECT_NE(qdf.find("/GS_STAMP"), std::string::npos);
+  EXPECT_NE(qdf.find("/ca 0.5000"), std::string::npos);
+  EXPECT_NE(qdf.find("/CA 0.5000"), std::string::npos);
+  EXPECT_NE(qdf.find("1.0000 0.0000 0.0000 rg"), std::string::npos);
+  const Raster r = render(out, 1, 36, false);
+  const Rect area{ax + 2, ay + 3, ax + 4.0 * size, ay + 0.65 * size};
+  const auto half_red = [](const unsigned char *p) {
+    return p[0] > 220 && p[1] > 90 && p[1] < 170 && p[2] > 90 && p[2] < 170;
+  };
+  const auto full_red = [](const unsigned char *p) { return p[0] > 200 && p[1] < 60 && p[2] < 60; };
+  EXPECT_GT(share(r, {0, 0, 612, 792}, area, half_red), 0.10) << "no half-transparent red ink";
+  EXPECT_LT(share(r, {0, 0, 612, 792}, area, full_red), 0.01) << "the red is opaque";
+}
+
+// UTF-8 text beyond ASCII comes out as the same characters: Latin-1 letters
+// and the WinAnsi-only euro sign and curly quotes.
+TEST_F(E2e, Utf8TextReadsBack) {
+  const std::string in = ghostscript_pdf(dir(), "in", {{612, 792, {"Plain ascii words"}, ""}});
+  const std::string out = dir() + "/out.pdf";
+  const std::string text =
+      "Caf\xC3\xA9 \xC3\xBC"
+      "ber 5\xE2\x82\xAC \xE2\x80\x9Cquotes\xE2\x80\x9D";
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), text.c_str(), 72, 300, 24, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  ASSERT_EQ(qpdf_problems(out), "");
+  const std::string got = page_text(out, 1);
+  for (const char *word : {"Caf\xC3\xA9",
+                           "\xC3\xBC"
+                           "ber",
+                           "5\xE2\x82\xAC", "\xE2\x80\x9Cquotes\xE2\x80\x9D"})
+    EXPECT_NE(got.find(word), std::string::npos) << word << " missing from: " << got;
+}
+
+// Several lines stack downwards from the first, in order.
+TEST_F(E2e, LinesStackDownwards) {
+  const std::string in = ghostscript_pdf(dir(), "in", {{612, 792, {"Line words"}, ""}});
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(
+      folimark_text(in.c_str(), out.c_str(), "FIRSTLINE\nSECONDLINE\n", 72, 300, 20, 1, 0, 0, 0, 0),
+      1)
+      << folimark_last_error();
+  const auto boxes = word_boxes(out, 1);
+  const auto find = [&](const char *w) {
+    return std::find_if(boxes.begin(), boxes.end(), [&](const WordBox &b) { return b.text == w; });
+  };
+  const auto first = find("FIRSTLINE"), second = find("SECONDLINE");
+  ASSERT_NE(first, boxes.end());
+  ASSERT_NE(second, boxes.end());
+  EXPECT_NEAR(second->y_max - first->y_max, 24.0, 1.0) << "leading is 1.2 times the size";
+  EXPECT_NEAR(second->x_min, first->x_min, 1.0);
+}
+
+// A NULL text still gives a sound file, with nothing shown.
+TEST_F(E2e, NullTextGivesSoundFile) {
+  const std::string in = ghostscript_pdf(dir(), "in", {{612, 792, {"Null text words"}, ""}});
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), nullptr, 72, 300, 20, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  EXPECT_EQ(qpdf_problems(out), "");
+  EXPECT_EQ(lost_words(page_text(in, 1), page_text(out, 1)), std::vector<std::string>{});
+  EXPECT_EQ(words_of(page_text(out, 1)).size(), words_of(page_text(in, 1)).size());
+}
+
+// Faults guarded: pages stamped twice, skipped, or not found in the tree.
+
+// A list with repeats and out of order stamps each listed page once.
+TEST_F(E2e, RepeatedAndUnorderedPagesAreStampedOnce) {
+  const std::string in = ghostscript_pdf(dir(), "in", three_pages());
+  const std::string out = dir() + "/out.pdf";
+  const int pages[] = {3, 1, 3};
+  ASSERT_EQ(folimark_text_pages(in.c_str(), out.c_str(), kStamp, 250, 60, 20, 1, pages, 3), 1)
+      << folimark_last_error();
+  expect_stamped(in, out, {1, 3});
+}
+
+// A flat page tree, as qpdf and many producers write it, with more kids in
+// one node than a fixed-size kid list would hold: every page is stamped.
+TEST_F(E2e, FlatTreeOfManyPagesIsStampedThroughout) {
+  std::vector<std::string> texts;
+  for (int p = 1; p <= 1100; ++p) texts.push_back("Flat page " + std::to_string(p));
+  const std::string in = write_doc(dir(), "flat", testpdf::simple_document(texts));
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, 250, 60, 20, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  EXPECT_EQ(qpdf_problems(out), "");
+  ASSERT_EQ(page_count(out), 1100);
+  for (const int p : {1, 1024, 1025, 1100}) {
+    const std::string text = page_text(out, p);
+    EXPECT_EQ(count_of(text, kStamp), 1u) << "page " << p;
+    EXPECT_NE(text.find("Flat page " + std::to_string(p) + "\n"), std::string::npos) << text;
+  }
+  const int last = 1100;
+  ASSERT_EQ(folimark_text_pages(in.c_str(), out.c_str(), kStamp, 250, 60, 20, 1, &last, 1), 1)
+      << "page 1100 exists: " << folimark_last_error();
+  EXPECT_EQ(count_of(page_text(out, 1100), kStamp), 1u);
+}
+
+// Returns the names in a directory, sorted.
+std::vector<std::string> listing(const std::string &path) {
+  std::vector<std::string> names;
+  for (const auto &e : fs::directory_iterator(path)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Faults guarded: a refusal with the wrong message, or one that leaves a
+// file (output or temporary) behind.
+
+struct RefusalCase {
+  const char *name;
+  // Makes the input and returns {input, output}; the output must not exist.
+  std::function<std::pair<std::string, std::string>(const std::string &dir)> make;
+  std::vector<int> pages;  // empty: folimark_text on every page
+  // The exact message, with {in} and {out} standing for the paths; empty:
+  // any non-empty message.
+  std::string message;
+};
+
+void PrintTo(const RefusalCase &c, std::ostream *os) { *os << c.name; }
+
+std::pair<std::string, std::string> three_page_input(const std::string &d) {
+  const std::string in = d + "/in.pdf";
+  testpdf::write_file(in, testpdf::simple_document({"PageOne", "PageTwo", "PageThree"}));
+  return {in, d + "/out.pdf"};
+}
+
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+const RefusalCase kRefusals[] = {
+    // Page numbers outside the document: the first bad entry is named.
+    {"page_zero", three_page_input, {0}, "page 0 is out of range (document has 3 pages)"},
+    {"page_negative", three_page_input, {-1}, "page -1 is out of range (document has 3 pages)"},
+    {"page_past_end", three_page_input, {4}, "page 4 is out of range (document has 3 pages)"},
+    {"first_bad_entry_named",
+     three_page_input,
+     {2, 9, 0},
+     "page 9 is out of range (document has 3 pages)"},
+    // Inputs that are not there or not PDF.
+    {"missing_input",
+     [](const std::string &d) {
+       return std::pair{d + "/absent.pdf", d + "/out.pdf"};
+     },
+     {},
+     std::string("cannot open {in}: ") + std::strerror(ENOENT)},
+    {"empty_input",
+     [](const std::string &d) {
+       testpdf::write_file(d + "/empty.pdf", "");
+       return std::pair{d + "/empty.pdf", d + "/out.pdf"};
+     },
+     {},
+     "empty file: {in}"},
+    {"not_a_pdf",
+     [](const std::string &d) {
+       testpdf::write_file(d + "/notes.pdf", "These are plain notes,\nnot a PDF at all.\n");
+       return std::pair{d + "/notes.pdf", d + "/out.pdf"};
+     },
+     {},
+     "no PDF objects found in {in}"},
+    {"encrypted",
+     [](const std::string &d) {
+       const auto [plain, out] = three_page_input(d);
+       const std::string in = d + "/encrypted.pdf";
+       must_run(
+           {tools().qpdf, "--allow-weak-crypto", "--encrypt", "u", "o", "128", "--", plain, in});
+       return std::pair{in, out};
+     },
+     {},
+     "encrypted PDFs are not supported: {in}"},
+    // Outputs that cannot be written: nothing, not even a temporary file, is left.
+    {"output_directory_missing",
+     [](const std::string &d) {
+       return std::pair{three_page_input(d).first, d + "/no/such/dir/out.pdf"};
+     },
+     {},
+     std::string("cannot open output file {out} for writing: ") + std::strerror(ENOENT)},
+    {"output_is_a_directory",
+     [](const std::string &d) {
+       fs::create_directories(d + "/taken");
+       return std::pair{three_page_input(d).first, d + "/taken"};
+     },
+     {},
+     ""},
+};
+
+class Refusals : public E2e, public ::testing::WithParamInterface<RefusalCase> {};
+
+// A refused call returns 0 with its message and creates no file at all.
+TEST_P(Refusals, FailWithMessageAndLeaveNoFile) {
+  const RefusalCase &c = GetParam();
+  const auto [in, out] = c.make(dir());
+  const bool out_is_dir = fs::is_directory(out);
+  ASSERT_TRUE(out_is_dir || !fs::exists(out));
+  const std::vector<std::string> before = listing(dir());
+  const int ok = c.pages.empty()
+                     ? folimark_text(in.c_str(), out.c_str(), kStamp, 72, 72, 20, 1, 0, 0, 0, 0)
+                     : folimark_text_pages(in.c_str(), out.c_str(), kStamp, 72, 72, 20, 1,
+                                           c.pages.data(), static_cast<int>(c.pages.size()));
+  EXPECT_EQ(ok, 0);
+  if (c.message.empty()) {
+    EXPECT_STRNE(folimark_last_error(), "");
+  } else {
+    EXPECT_EQ(folimark_last_error(), replace_all(replace_all(c.message, "{in}", in), "{out}", out));
+  }
+  EXPECT_EQ(fs::is_directory(out), out_is_dir);
+  if (out_is_dir) {
+    EXPECT_EQ(listing(out), std::vector<std::string>{});
+  } else {
+    EXPECT_FALSE(fs::exists(out));
+  }
+  EXPECT_EQ(listing(dir()), before) << "the call left files behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, Refusals, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<RefusalCase> &param) {
+                           return std::string(param.param.name);
+                         });
+
+// Faults guarded: an input destroyed when the output path names it.
+
+// Stamping in place replaces the input with a sound stamped file.
+TEST_F(E2e, InPlaceStampReplacesTheInput) {
+  const std::string original = ghostscript_pdf(dir(), "orig", three_pages());
+  const std::string in = dir() + "/in.pdf";
+  fs::copy_file(original, in);
+  ASSERT_EQ(folimark_text(in.c_str(), in.c_str(), kStamp, 250, 60, 20, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  EXPECT_NE(testpdf::read_file(in), testpdf::read_file(original));
+  expect_stamped(original, in, {});
+  EXPECT_EQ(listing(dir()), (std::vector<std::string>{"in.pdf", "orig.pdf", "orig.ps"}));
+}
+
+// A refused in-place stamp leaves the input byte for byte as it was.
+TEST_F(E2e, FailedInPlaceStampKeepsTheInput) {
+  const std::string in = ghostscript_pdf(dir(), "in", three_pages());
+  const std::string bytes = testpdf::read_file(in);
+  const int pages[] = {1, 7};
+  EXPECT_EQ(folimark_text_pages(in.c_str(), in.c_str(), kStamp, 250, 60, 20, 1, pages, 2), 0);
+  EXPECT_STREQ(folimark_last_error(), "page 7 is out of range (document has 3 pages)");
+  EXPECT_EQ(testpdf::read_file(in), bytes);
+  EXPECT_EQ(listing(dir()), (std::vector<std::string>{"in.pdf", "in.ps"}));
+}
+
+// Faults guarded: a stale message after a success.
+
+// A success after a failure empties the error text.
+TEST_F(E2e, SuccessEmptiesTheErrorText) {
+  const std::string in = ghostscript_pdf(dir(), "in", {{612, 792, {"Error text words"}, ""}});
+  const std::string out = dir() + "/out.pdf";
+  const std::string absent = dir() + "/absent.pdf";
+  ASSERT_EQ(folimark_text(absent.c_str(), out.c_str(), kStamp, 72, 72, 20, 1, 0, 0, 0, 0), 0);
+  ASSERT_STRNE(folimark_last_error(), "");
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, 72, 72, 20, 1, 0, 0, 0, 0), 1);
+  EXPECT_STREQ(folimark_last_error(), "");
+  const int page = 1;
+  ASSERT_EQ(folimark_text_pages(absent.c_str(), out.c_str(), kStamp, 72, 72, 20, 1, &page, 1), 0);
+  ASSERT_EQ(folimark_text_pages(in.c_str(), out.c_str(), kStamp, 72, 72, 20, 1, &page, 1), 1);
+  EXPECT_STREQ(folimark_last_error(), "");
+}
+
+// Faults guarded: the host's exit status or message not telling what happened.
+
+ToolResult cli(const std::vector<std::string> &args) {
+  std::vector<std::string> argv = {FOLIMARK_STAMP_CLI};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testtool::run(argv);
+}
+
+// Both commands stamp and exit 0.
+TEST_F(E2e, CliStampsEveryPageAndListedPages) {
+  const std::string in = ghostscript_pdf(dir(), "in", three_pages());
+  const std::string all = dir() + "/all.pdf", listed = dir() + "/listed.pdf";
+  const ToolResult a = cli({"text", "-x", "250", "-y", "60", "--size", "20", "--color", "#ff0000",
+                            "--opacity", "0.5", in, all, kStamp});
+  ASSERT_TRUE(a.ok()) << a.err;
+  expect_stamped(in, all, {});
+  const ToolResult l =
+      cli({"text-pages", "--pages", "1,3", "-x", "250", "-y", "60", in, listed, kStamp});
+  ASSERT_TRUE(l.ok()) << l.err;
+  expect_stamped(in, listed, {1, 3});
+}
+
+TEST_F(E2e, CliHelpExitsZero) {
+  const ToolResult r = cli({"--help"});
+  EXPECT_TRUE(r.ok()) << r.err;
+  EXPECT_NE(r.out.find("usage: folimark-stamp"), std::string::npos) << r.out;
+}
+
+// A mistake on the command line is status 2 and touches no file.
+TEST_F(E2e, CliBadOptionExitsTwo) {
+  const std::string in = ghostscript_pdf(dir(), "in", three_pages());
+  const std::string out = dir() + "/out.pdf";
+  const ToolResult r = cli({"text", "--bogus", "1", in, out, kStamp});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--bogus"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+}
+
+// A library failure is status 1 with the library's message on stderr.
+TEST_F(E2e, CliLibraryFailureExitsOne) {
+  const std::string absent = dir() + "/absent.pdf", out = dir() + "/out.pdf";
+  const ToolResult r = cli({"text", absent, out, kStamp});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "folimark-stamp: cannot open " + absent + ": " + std::strerror(ENOENT) + "\n");
+  EXPECT_FALSE(fs::exists(out));
+  const std::string in = ghostscript_pdf(dir(), "in", three_pages());
+  const ToolResult p = cli({"text-pages", "--pages", "2,5", in, out, kStamp});
+  EXPECT_EQ(p.exit_code, 1);
+  EXPECT_EQ(p.err, "folimark-stamp: page 5 is out of range (document has 3 pages)\n");
+  EXPECT_FALSE(fs::exists(out));
+}
+
+// Faults guarded: crashes, hangs, leaks, unclean results and broken outputs
+// on real files, damaged ones included.
+
+// What one stamping call did, as seen from outside the process it ran in.
+struct SweepOutcome {
+  bool finished = false;  // false: crashed or hung
+  std::string how;        // for a call that did not finish
+  int result = -1;
+  std::string message;
+};
+
+// Returns how folimark_text fared on one file, run in a child process so
+// that a crash or a hang is reported for that file instead of ending the
+// suite. Under the sanitizers the child also checks itself for leaks.
+SweepOutcome stamp_in_child(const std::string &in, const std::string &out,
+                            std::chrono::seconds limit) {
+  SweepOutcome outcome;
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  std::cout.flush();
+  std::cerr.flush();
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    close(fds[0]);
+    const int ok = folimark_text(in.c_str(), out.c_str(), kStamp, 36, 36, 24, 0.5f, 30, 200, 0, 0);
+    std::string report = std::to_string(ok) + folimark_last_error();
+    int status = 0;
+#ifdef FOLIMARK_E2E_LSAN
+    if (__lsan_do_recoverable_leak_check() != 0) status = 3;
+#endif
+    ssize_t unused = write(fds[1], report.data(), report.size());
+    (void)unused;
+    close(fds[1]);
+    _exit(status);
+  }
+  close(fds[1]);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  bool done = false;
+  while (!done) {
+    const pid_t w = waitpid(pid, &status, WNOHANG);
+    if (w == pid) {
+      done = true;
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      outcome.how = "hung (killed after " + std::to_string(limit.count()) + " s)";
+      close(fds[0]);
+      return outcome;
+    } else {
+      usleep(2000);
+    }
+  }
+  std::string report;
+  char chunk[1024];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;)
+    report.append(chunk, static_cast<size_t>(n));
+  close(fds[0]);
+  if (WIFSIGNALED(status)) {
+    outcome.how = "crashed with signal " + std::to_string(WTERMSIG(status));
+  } else if (WEXITSTATUS(status) != 0) {
+    outcome.how = WEXITSTATUS(status) == 3
+                      ? "leaked memory"
+                      : "failed with status " + std::to_string(WEXITSTATUS(status));
+  } else if (report.empty()) {
+    outcome.how = "reported nothing";
+  } else {
+    outcome.finished = true;
+    outcome.result = report[0] - '0';
+    outcome.message = report.substr(1);
+  }
+  return outcome;
+}
+
+// qpdf's own test files, many damaged on purpose: every call ends cleanly
+// (1 with a file, or 0 with a message and no file), and every input that qpdf
+// finds sound gives an output qpdf finds sound, with the same page count.
+TEST_F(E2e, CorpusSweep) {
+  const fs::path corpus = fs::path(FOLIMARK_CORPUS_DIR) / "pdf" / "qpdf";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "corpus folder absent: " << corpus;
+  std::vector<fs::path> files;
+  for (const auto &e : fs::directory_iterator(corpus))
+    if (e.path().extension() == ".pdf") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  ASSERT_FALSE(files.empty());
+
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<std::string> broken_calls, unsound_outputs, page_count_changed, refused_sound;
+  int stamped = 0, refused = 0, sound_inputs = 0, sound_outputs = 0;
+  for (const fs::path &file : files) {
+    const std::string in = file.string();
+    const std::string name = file.filename().string();
+    const std::string out = dir() + "/" + name;
+    const SweepOutcome o = stamp_in_child(in, out, std::chrono::seconds(30));
+    const bool input_sound = qpdf_problems(in).empty();
+    sound_inputs += input_sound ? 1 : 0;
+    if (!o.finished) {
+      broken_calls.push_back(name + ": " + o.how);
+      continue;
+    }
+    if (o.result == 1 && !fs::exists(out)) {
+      broken_calls.push_back(name + ": returned 1 without an output file");
+    } else if (o.result == 0 && (o.message.empty() || fs::exists(out))) {
+      broken_calls.push_back(name + ": returned 0 " +
+                             (o.message.empty() ? "without a message" : "but left an output file"));
+    } else if (o.result != 0 && o.result != 1) {
+      broken_calls.push_back(name + ": returned " + std::to_string(o.result));
+    }
+    if (o.result != 1) {
+      ++refused;
+      if (input_sound) refused_sound.push_back(name + ": " + o.message);
+      fs::remove(out);
+      continue;
+    }
+    ++stamped;
+    if (fs::exists(out)) {
+      const std::string problems = qpdf_problems(out);
+      if (problems.empty()) {
+        ++sound_outputs;
+        if (input_sound && page_count(out) != page_count(in)) page_count_changed.push_back(name);
+      } else if (input_sound) {
+        unsound_outputs.push_back(name + ": " + problems.substr(0, 300));
+      }
+    }
+    fs::remove(out);
+  }
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+          .count();
+  std::cout << "corpus: " << files.size() << " files, " << stamped << " stamped, " << refused
+            << " refused; " << sound_outputs << " outputs pass qpdf --check; " << sound_inputs
+            << " inputs pass it; " << seconds << " s\n";
+  for (const std::string &r : refused_sound)
+    std::cout << "  refused although qpdf finds it sound: " << r << "\n";
+  const auto join = [](const std::vector<std::string> &v) {
+    std::string s;
+    for (const std::string &x : v) s += "\n  " + x;
+    return s;
+  };
+  EXPECT_TRUE(broken_calls.empty()) << "calls that did not end cleanly:" << join(broken_calls);
+  EXPECT_TRUE(unsound_outputs.empty())
+      << "sound inputs whose output qpdf --check rejects:" << join(unsound_outputs);
+  EXPECT_TRUE(page_count_changed.empty())
+      << "sound inputs whose output has another page count:" << join(page_count_changed);
+}
+
+}  // namespace
