@@ -77,6 +77,29 @@ void buf_bytes(ByteBuf &buf, const void *src, uint64_t count) {
 
 void buf_str(ByteBuf &buf, std::string_view text) { buf_bytes(buf, text.data(), text.size()); }
 
+ByteBuf buf_adopt(void *block, uint64_t count) {
+  ByteBuf buf;
+  void *fitted = count < SIZE_MAX ? std::realloc(block, static_cast<size_t>(count) + 1) : nullptr;
+  if (fitted == nullptr) {
+    std::free(block);
+    buf.failed = true;
+    return buf;
+  }
+  buf.data = static_cast<uint8_t *>(fitted);
+  buf.length = count;
+  buf.capacity = count + 1;
+  buf.data[count] = 0;
+  return buf;
+}
+
+void buf_shrink_to_fit(ByteBuf &buf) {
+  if (buf.data == nullptr || buf.capacity <= buf.length + 1) return;
+  void *fitted = std::realloc(buf.data, static_cast<size_t>(buf.length) + 1);
+  if (fitted == nullptr) return;  // the larger block stays valid
+  buf.data = static_cast<uint8_t *>(fitted);
+  buf.capacity = buf.length + 1;
+}
+
 void buf_free(ByteBuf &buf) {
   std::free(buf.data);
   buf.data = nullptr;

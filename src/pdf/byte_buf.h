@@ -36,6 +36,15 @@ void buf_bytes(ByteBuf &buf, const void *src, uint64_t count);
 // Appends the bytes of a string (nothing when it is empty).
 void buf_str(ByteBuf &buf, std::string_view text);
 
+// Returns the buffer holding the count bytes of a malloc'ed block (which it
+// takes over, shrunk to count + 1 for the terminator); an empty, failed
+// buffer when the block cannot be resized.
+ByteBuf buf_adopt(void *block, uint64_t count);
+
+// Gives back the storage beyond the contents and their terminator, so that
+// many finished buffers held at once cost their size, not 64 KiB each.
+void buf_shrink_to_fit(ByteBuf &buf);
+
 // Releases the storage and empties the buffer; `failed` is kept.
 void buf_free(ByteBuf &buf);
 

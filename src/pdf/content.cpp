@@ -60,12 +60,12 @@ void store_stream(PageState &page, ByteBuf &joined, DeflateFn deflate) {
   if (joined.data != nullptr &&
       deflate(joined.data, static_cast<size_t>(joined.length), &packed, &packed_len) == 0 &&
       packed != nullptr) {
-    buf_bytes(page.stream, packed, packed_len);
-    std::free(packed);
+    page.stream = buf_adopt(packed, packed_len);
     page.compressed = true;
     return;
   }
   page.stream = std::move(joined);
+  buf_shrink_to_fit(page.stream);
   page.compressed = false;
 }
 
