@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #if defined(_WIN32)
@@ -9,6 +10,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -107,24 +109,74 @@ ReadResult read_whole_file(const char *path) {
   return result;
 }
 
+namespace {
+
+// Writes bytes to an open file and closes it; false when any step failed.
+bool write_and_close(std::FILE *f, std::span<const uint8_t> bytes) {
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool flushed = std::fflush(f) == 0;
+  const bool closed = std::fclose(f) == 0;
+  return written && flushed && closed;
+}
+
+// Where the new file must go: an existing symbolic link is followed, so that
+// the file it names is replaced and the link stays.
+std::string replacement_target(const char *path) {
+#if !defined(_WIN32)
+  struct stat info;
+  if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
+    char *resolved = realpath(path, nullptr);
+    if (resolved != nullptr) {
+      std::string target(resolved);
+      std::free(resolved);
+      return target;
+    }
+  }
+#endif
+  return path;
+}
+
+// Returns true when path names something that exists and is not a regular
+// file (a device, a pipe): it is written in place, as renaming a new file
+// over it would replace the device instead of writing to it.
+bool is_special_file(const char *path) {
+#if defined(_WIN32)
+  (void)path;
+  return false;
+#else
+  struct stat info;
+  return stat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+#endif
+}
+
+}  // namespace
+
 WriteResult replace_file(const char *path, std::span<const uint8_t> bytes) {
   WriteResult result;
-  const std::string temp = temporary_name(path);
+  if (is_special_file(path)) {
+    std::FILE *f = std::fopen(path, "wb");
+    if (f == nullptr) {
+      result.status = WriteStatus::cannot_open;
+      result.error_number = errno;
+    } else if (!write_and_close(f, bytes)) {
+      result.status = WriteStatus::write_failed;
+    }
+    return result;
+  }
+  const std::string target = replacement_target(path);
+  const std::string temp = temporary_name(target.c_str());
   std::FILE *raw = open_new_file(temp);
   if (raw == nullptr) {
     result.status = WriteStatus::cannot_open;
     result.error_number = errno;
     return result;
   }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), raw) == bytes.size();
-  const bool flushed = std::fflush(raw) == 0;
-  const bool closed = std::fclose(raw) == 0;
-  if (!written || !flushed || !closed) {
+  if (!write_and_close(raw, bytes)) {
     std::remove(temp.c_str());
     result.status = WriteStatus::write_failed;
     return result;
   }
-  if (!rename_over(temp, path)) {
+  if (!rename_over(temp, target.c_str())) {
     result.error_number = errno;
     std::remove(temp.c_str());
     result.status = WriteStatus::cannot_open;
