@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "abi/last_error.h"
@@ -15,6 +16,9 @@ namespace {
 // The header: version, then a comment of four high bytes so that transfer
 // programs treat the file as binary.
 constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+
+// Thrown when the table of object offsets cannot be allocated.
+struct OffsetsOutOfMemory {};
 
 struct Writer {
   ByteBuf &out;
@@ -182,8 +186,13 @@ bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
   for (const ExtraStream &extra : plan.extra)
     if (extra.num > last_num) last_num = extra.num;
   if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
-  Writer w{out, std::vector<int64_t>(static_cast<size_t>(last_num) + 16, -1),
-           std::vector<int32_t>(static_cast<size_t>(last_num) + 16, 0)};
+  Writer w{out, {}, {}};
+  try {
+    w.offsets.assign(static_cast<size_t>(last_num) + 16, -1);
+    w.gens.assign(static_cast<size_t>(last_num) + 16, 0);
+  } catch (const std::bad_alloc &) {
+    throw OffsetsOutOfMemory{};
+  }
   buf_reserve(out, 65536);
   buf_bytes(out, kHeader, sizeof kHeader - 1);
   write_new_objects(w, request, doc, plan);
@@ -244,7 +253,14 @@ bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
 int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
                  const StampPlan &plan) {
   ByteBuf out;
-  if (!compose_output(out, request, doc, plan)) {
+  bool composed = false;
+  try {
+    composed = compose_output(out, request, doc, plan);
+  } catch (const OffsetsOutOfMemory &) {
+    set_error("out of memory allocating offsets");
+    return 0;
+  }
+  if (!composed) {
     set_error("out of memory composing output file %s", output_path);
     return 0;
   }
