@@ -60,6 +60,9 @@ const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scr
     n -= 2;
   }
   uint64_t capacity = 4 * static_cast<uint64_t>(stored) + 4096;
+  // The inflater counts its output in an int: a huge stream's first guess
+  // is held below 2^31.
+  if (capacity > static_cast<uint64_t>(INT32_MAX)) capacity = INT32_MAX;
   for (int attempt = 0; attempt < kInflateAttempts; ++attempt) {
     scratch.length = 0;
     buf_reserve(scratch, capacity);
