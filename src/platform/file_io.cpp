@@ -75,8 +75,15 @@ bool rename_over(const std::string &from, const char *to) {
 
 }  // namespace
 
-ReadResult read_whole_file(const char *path) {
-  ReadResult result;
+namespace {
+
+// Reads the whole file at path into a block of size + 1 bytes obtained from
+// allocate(n), which returns an owner of the block or an empty one when
+// memory runs out. The byte after the contents is set to NUL. Both readers
+// below share this, differing only in where the block comes from.
+template <typename Result, typename Allocate>
+Result read_file_into(const char *path, Allocate allocate) {
+  Result result;
   File f(std::fopen(path, "rb"));
   if (!f) {
     result.status = ReadStatus::cannot_open;
@@ -93,7 +100,7 @@ ReadResult read_whole_file(const char *path) {
     result.size = size;
     return result;
   }
-  result.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size) + 1]);
+  result.bytes = allocate(static_cast<size_t>(size) + 1);
   if (!result.bytes) {
     result.status = ReadStatus::out_of_memory;
     return result;
@@ -104,9 +111,23 @@ ReadResult read_whole_file(const char *path) {
     result.status = ReadStatus::read_failed;
     return result;
   }
-  result.bytes[static_cast<size_t>(size)] = 0;
+  result.bytes.get()[static_cast<size_t>(size)] = 0;
   result.size = size;
   return result;
+}
+
+}  // namespace
+
+ReadResult read_whole_file(const char *path) {
+  return read_file_into<ReadResult>(path, [](size_t n) {
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[n]);
+  });
+}
+
+MallocReadResult read_whole_file_malloc(const char *path) {
+  return read_file_into<MallocReadResult>(path, [](size_t n) {
+    return std::unique_ptr<uint8_t, FreeBlock>(static_cast<uint8_t *>(std::malloc(n)));
+  });
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <span>
 #include <string>
@@ -21,6 +22,24 @@ inline constexpr int64_t kMaxInputSize = INT32_MAX - 1;
 
 // Returns the whole file at path, or why it could not be read.
 ReadResult read_whole_file(const char *path);
+
+// Releases a block that came from malloc.
+struct FreeBlock {
+  void operator()(void *p) const noexcept { std::free(p); }
+};
+
+// The same as ReadResult, with the bytes in a block from malloc, so that the
+// owner can hand it on to C callers who release it with free.
+struct MallocReadResult {
+  ReadStatus status = ReadStatus::ok;
+  int error_number = 0;
+  std::unique_ptr<uint8_t, FreeBlock> bytes;  // the contents followed by one NUL byte
+  int64_t size = 0;
+};
+
+// Returns the whole file at path in a malloc'ed block, or why it could not be
+// read; the same checks and statuses as read_whole_file.
+MallocReadResult read_whole_file_malloc(const char *path);
 
 enum class WriteStatus { ok, cannot_open, write_failed };
 

@@ -1,0 +1,145 @@
+#include "support/jpeg_maker.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace testjpeg {
+namespace {
+
+// libjpeg reports fatal errors through error_exit, which must not return:
+// it jumps back to the setjmp of the call in progress. The functions that
+// call setjmp hold no objects with destructors across the jump.
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+  int frame_code;
+};
+
+void on_error(j_common_ptr cinfo) {
+  auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings are counted as libjpeg does; the trace message of the frame
+// header tells which marker code libjpeg took the frame from.
+void on_message(j_common_ptr cinfo, int level) {
+  auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+  if (level < 0) {
+    ++cinfo->err->num_warnings;
+    return;
+  }
+  if (cinfo->err->msg_code == JTRC_SOF && err->frame_code < 0)
+    err->frame_code = cinfo->err->msg_parm.i[0];
+}
+
+void init_errors(ErrorManager &err) {
+  jpeg_std_error(&err.base);
+  err.base.error_exit = on_error;
+  err.base.emit_message = on_message;
+  err.base.trace_level = 1;
+  err.message[0] = '\0';
+  err.frame_code = -1;
+}
+
+// Returns one sample of the generated picture: smooth ramps, so that every
+// component varies.
+JSAMPLE sample_at(int x, int y, int c) {
+  return static_cast<JSAMPLE>((x * 7 + y * 3 + c * 61) & 0xFF);
+}
+
+// Compresses rows (height rows of row_size bytes each) and returns the
+// malloc'ed output through out; false with err.message on failure.
+bool compress(const MakeOptions &o, int components, const JSAMPLE *pixels, unsigned char **out,
+              unsigned long *out_size, ErrorManager &err) {
+  jpeg_compress_struct cinfo;
+  init_errors(err);
+  cinfo.err = &err.base;
+  if (setjmp(err.jump) != 0) {
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, out, out_size);
+  cinfo.image_width = static_cast<JDIMENSION>(o.width);
+  cinfo.image_height = static_cast<JDIMENSION>(o.height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = o.colour == Colour::gray  ? JCS_GRAYSCALE
+                         : o.colour == Colour::rgb ? JCS_RGB
+                                                   : JCS_CMYK;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, o.quality, TRUE);
+  cinfo.restart_interval = o.restart_interval;
+  if (o.progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  const size_t row_size = static_cast<size_t>(o.width) * static_cast<size_t>(components);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPLE *>(pixels + cinfo.next_scanline * row_size);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return true;
+}
+
+bool read_header(std::span<const uint8_t> bytes, LibjpegHeader &h, ErrorManager &err) {
+  jpeg_decompress_struct cinfo;
+  init_errors(err);
+  cinfo.err = &err.base;
+  if (setjmp(err.jump) != 0) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  const int status = jpeg_read_header(&cinfo, TRUE);
+  if (status == JPEG_HEADER_OK) {
+    h.width = static_cast<int>(cinfo.image_width);
+    h.height = static_cast<int>(cinfo.image_height);
+    h.components = cinfo.num_components;
+  }
+  jpeg_destroy_decompress(&cinfo);
+  return status == JPEG_HEADER_OK;
+}
+
+}  // namespace
+
+std::vector<uint8_t> make_jpeg(const MakeOptions &o) {
+  const int components = o.colour == Colour::gray ? 1 : o.colour == Colour::rgb ? 3 : 4;
+  std::vector<JSAMPLE> pixels(static_cast<size_t>(o.width) * static_cast<size_t>(o.height) *
+                              static_cast<size_t>(components));
+  size_t i = 0;
+  for (int y = 0; y < o.height; ++y)
+    for (int x = 0; x < o.width; ++x)
+      for (int c = 0; c < components; ++c)
+        pixels[i++] = o.fill[0] < 0 ? sample_at(x, y, c)
+                      : c < 3       ? static_cast<JSAMPLE>(o.fill[static_cast<size_t>(c)])
+                                    : JSAMPLE{0};
+  unsigned char *out = nullptr;
+  unsigned long out_size = 0;
+  ErrorManager err;
+  const bool ok = compress(o, components, pixels.data(), &out, &out_size, err);
+  std::vector<uint8_t> file;
+  if (ok && out != nullptr) file.assign(out, out + out_size);
+  std::free(out);
+  if (!ok) throw std::runtime_error(std::string("libjpeg-turbo: ") + err.message);
+  return file;
+}
+
+LibjpegHeader read_header_with_libjpeg(std::span<const uint8_t> bytes) {
+  LibjpegHeader h;
+  ErrorManager err;
+  h.read = read_header(bytes, h, err);
+  h.frame_code = err.frame_code;
+  if (!h.read) h.message = err.message;
+  return h;
+}
+
+}  // namespace testjpeg
