@@ -61,6 +61,15 @@ TEST(CliOptions, CommandLines) {
       {"text", "--pages", "1", "a", "b", "c"},          // pages only with text-pages
       {"text-pages", "a", "b", "c"},                    // text-pages without pages
       {"text-pages", "-p", "1", "--color", "1,2,3", "a", "b", "c"},
+      {"datetime", "a"},                                // missing OUTPUT
+      {"datetime", "a", "b", "c", "d"},                 // too many arguments
+      {"datetime", "--color", "1,2,3", "a", "b"},       // date/time is black
+      {"datetime", "--opacity", "0.5", "a", "b"},       // and opaque
+      {"image", "a", "b"},                              // missing PICTURE
+      {"image", "--size", "12", "a", "b", "p.png"},     // no font size for pictures
+      {"image", "--scale", "0", "a", "b", "p.png"},     // scale must be positive
+      {"image", "--rotation", "90", "a", "b", "p.png"},
+      {"text", "--scale", "2", "a", "b", "c"},          // scale only for pictures
   };
   for (const auto &args : bad) {
     const auto r = cli::parse_command_line(args);
@@ -68,7 +77,30 @@ TEST(CliOptions, CommandLines) {
     EXPECT_FALSE(r.error.empty());
   }
   EXPECT_EQ(cli::parse_command_line({}).options->command, cli::Command::help);
+  EXPECT_EQ(cli::parse_command_line({"image", "-h"}).options->command, cli::Command::help);
   EXPECT_EQ(cli::parse_command_line({"text", "--help"}).options->command, cli::Command::help);
+}
+
+TEST(CliOptions, DatetimeAndImageCommands) {
+  const auto plain = cli::parse_command_line({"datetime", "in.pdf", "out.pdf"});
+  ASSERT_TRUE(plain.options) << plain.error;
+  EXPECT_EQ(plain.options->command, cli::Command::datetime);
+  EXPECT_FALSE(plain.options->text_given);  // the library's default format
+
+  const auto format =
+      cli::parse_command_line({"datetime", "-x", "5", "-s", "10", "in.pdf", "out.pdf", "DD.MM.YYYY"});
+  ASSERT_TRUE(format.options) << format.error;
+  EXPECT_TRUE(format.options->text_given);
+  EXPECT_EQ(format.options->text, "DD.MM.YYYY");
+  EXPECT_EQ(format.options->font_size, 10);
+
+  const auto image = cli::parse_command_line(
+      {"image", "--scale", "0.5", "--opacity", "0.3", "-y", "7", "in.pdf", "out.pdf", "a\\n.png"});
+  ASSERT_TRUE(image.options) << image.error;
+  EXPECT_EQ(image.options->command, cli::Command::image);
+  EXPECT_FLOAT_EQ(image.options->scale, 0.5f);
+  EXPECT_FLOAT_EQ(image.options->opacity, 0.3f);
+  EXPECT_EQ(image.options->text, "a\\n.png");  // a path is taken as it stands
 }
 
 // Numbers read the same under a locale with a decimal comma.

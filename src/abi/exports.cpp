@@ -5,6 +5,8 @@
 
 #include <new>
 
+#include "abi/datetime_text.h"
+#include "abi/image_stamp.h"
 #include "abi/last_error.h"
 #include "pdf/stamp_request.h"
 
@@ -78,16 +80,22 @@ FOLIMARK_API int folimark_text_pages(const char *input_path, const char *output_
 FOLIMARK_API int folimark_datetime(const char *input_path, const char *output_path,
                                    const char *format, float x, float y, int font_size) {
   return guarded([&] {
-    (void)format;
-    (void)x;
-    (void)y;
-    (void)font_size;
-    if (input_path == nullptr || output_path == nullptr) {
-      set_error("NULL path argument");
+    // One reading of the clock for the whole call: every page shows the same text.
+    LocalTime now;
+    if (!read_local_time(now)) {
+      set_error("cannot read the local time");
       return 0;
     }
-    set_error("date/time stamps are not part of this build yet");
-    return 0;
+    char text[kDatetimeTextSize];
+    datetime_stamp_text(format, now, text);
+    StampRequest request{};
+    request.kind = STAMP_TEXT;
+    request.text = text;
+    request.font_size = font_size;
+    request.x = x;
+    request.y = y;
+    request.opacity = 1.0f;
+    return execute_stamp(input_path, output_path, &request);
   });
 }
 
@@ -95,17 +103,15 @@ FOLIMARK_API int folimark_image(const char *input_path, const char *output_path,
                                 const char *image_path, float x, float y, float scale,
                                 float opacity) {
   return guarded([&] {
-    (void)image_path;
-    (void)x;
-    (void)y;
-    (void)scale;
-    (void)opacity;
-    if (input_path == nullptr || output_path == nullptr) {
-      set_error("NULL path argument");
-      return 0;
-    }
-    set_error("picture stamps are not part of this build yet");
-    return 0;
+    StampRequest request{};
+    request.kind = STAMP_IMAGE;
+    request.x = x;
+    request.y = y;
+    request.opacity = opacity;
+    request.image_scale = scale > 0 ? scale : 1.0f;
+    PreparedImage image;
+    if (!prepare_image(image_path, request, image)) return 0;
+    return execute_stamp(input_path, output_path, &request);
   });
 }
 

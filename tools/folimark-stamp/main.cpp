@@ -29,6 +29,14 @@ int main(int argc, char **argv) {
                                o.font_size, o.opacity, o.pages.data(),
                                static_cast<int>(o.pages.size()));
       break;
+    case cli::Command::datetime:
+      ok = folimark_datetime(o.input.c_str(), o.output.c_str(), o.text_given ? o.text.c_str() : nullptr,
+                             o.x, o.y, o.font_size);
+      break;
+    case cli::Command::image:
+      ok = folimark_image(o.input.c_str(), o.output.c_str(), o.text.c_str(), o.x, o.y, o.scale,
+                          o.opacity);
+      break;
   }
   if (!ok) {
     std::fprintf(stderr, "folimark-stamp: %s\n", folimark_last_error());

@@ -108,12 +108,16 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
     o.command = Command::text;
   } else if (command == "text-pages") {
     o.command = Command::text_pages;
+  } else if (command == "datetime") {
+    o.command = Command::datetime;
+  } else if (command == "image") {
+    o.command = Command::image;
   } else {
     result.error = "unknown command '" + command + "' (try --help)";
     return result;
   }
   std::vector<std::string> positional;
-  bool color_given = false, rotation_given = false;
+  std::vector<std::string> given;  // long names of the options used
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string &arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -143,15 +147,19 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
     bool ok = true;
     if (name == "-x" || name == "--x") {
       ok = parse_float(value, &o.x);
+      given.push_back("--x");
     } else if (name == "-y" || name == "--y") {
       ok = parse_float(value, &o.y);
+      given.push_back("--y");
     } else if (name == "-s" || name == "--size") {
       ok = parse_number(value, &o.font_size) && o.font_size > 0;
+      given.push_back("--size");
     } else if (name == "-o" || name == "--opacity") {
       ok = parse_float(value, &o.opacity) && o.opacity >= 0 && o.opacity <= 1;
+      given.push_back("--opacity");
     } else if (name == "-r" || name == "--rotation") {
       ok = parse_float(value, &o.rotation);
-      rotation_given = true;
+      given.push_back("--rotation");
     } else if (name == "-c" || name == "--color") {
       const auto rgb = parse_color(value);
       ok = rgb.has_value();
@@ -160,11 +168,15 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
         o.green = (*rgb)[1];
         o.blue = (*rgb)[2];
       }
-      color_given = true;
+      given.push_back("--color");
     } else if (name == "-p" || name == "--pages") {
       const auto pages = parse_page_list(value);
       ok = pages.has_value();
       if (ok) o.pages = *pages;
+      given.push_back("--pages");
+    } else if (name == "--scale") {
+      ok = parse_float(value, &o.scale) && o.scale > 0;
+      given.push_back("--scale");
     } else {
       result.error = "unknown option " + name + " (try --help)";
       return result;
@@ -174,24 +186,42 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
       return result;
     }
   }
-  if (positional.size() != 3) {
-    result.error = command + " needs INPUT OUTPUT TEXT (try --help)";
+
+  // Which options each command takes, and what its last argument is.
+  struct Shape {
+    Command command;
+    std::string_view options;
+    std::string_view last;
+    bool last_optional;
+  };
+  static constexpr Shape kShapes[] = {
+      {Command::text, "--x --y --size --opacity --rotation --color", "TEXT", false},
+      {Command::text_pages, "--x --y --size --opacity --pages", "TEXT", false},
+      {Command::datetime, "--x --y --size", "[FORMAT]", true},
+      {Command::image, "--x --y --scale --opacity", "PICTURE", false},
+  };
+  const Shape *shape = &kShapes[0];
+  for (const Shape &s : kShapes)
+    if (s.command == o.command) shape = &s;
+  for (const std::string &option : given) {
+    if (shape->options.find(option) == std::string_view::npos) {
+      result.error = option + " does not apply to " + command + " (try --help)";
+      return result;
+    }
+  }
+  const size_t needed = shape->last_optional ? 2 : 3;
+  if (positional.size() < needed || positional.size() > 3) {
+    result.error = command + " needs INPUT OUTPUT " + std::string(shape->last) + " (try --help)";
     return result;
   }
   o.input = positional[0];
   o.output = positional[1];
-  o.text = unescape_lines(positional[2]);
-  if (o.command == Command::text_pages) {
-    if (o.pages.empty()) {
-      result.error = "text-pages needs --pages";
-      return result;
-    }
-    if (color_given || rotation_given) {
-      result.error = "text-pages stamps black, unrotated text: --color and --rotation do not apply";
-      return result;
-    }
-  } else if (!o.pages.empty()) {
-    result.error = "--pages goes with text-pages";
+  if (positional.size() == 3) {
+    o.text = o.command == Command::image ? positional[2] : unescape_lines(positional[2]);
+    o.text_given = true;
+  }
+  if (o.command == Command::text_pages && o.pages.empty()) {
+    result.error = "text-pages needs --pages";
     return result;
   }
   result.options = o;
@@ -199,25 +229,30 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
 }
 
 const char *usage() {
-  return "usage: folimark-stamp COMMAND [options] INPUT OUTPUT TEXT\n"
+  return "usage: folimark-stamp COMMAND [options] INPUT OUTPUT [ARGUMENT]\n"
          "\n"
          "Stamps onto the pages of the PDF file INPUT and writes the result to OUTPUT\n"
          "(which may name INPUT: it is replaced only once the new file is complete).\n"
          "\n"
          "commands:\n"
-         "  text         TEXT on every page\n"
-         "  text-pages   TEXT, black and unrotated, on the pages given by --pages\n"
+         "  text INPUT OUTPUT TEXT         TEXT on every page\n"
+         "  text-pages INPUT OUTPUT TEXT   TEXT, black and unrotated, on the pages of --pages\n"
+         "  datetime INPUT OUTPUT [FORMAT] the local date and time, black, on every page\n"
+         "  image INPUT OUTPUT PICTURE     a PNG or JPEG picture on every page\n"
          "\n"
-         "TEXT is UTF-8; \\n in it starts a new line.\n"
+         "TEXT is UTF-8; \\n in it starts a new line. FORMAT is a strftime format when it\n"
+         "holds a '%', else a picture of the tokens YYYY, YY, MM, DD, HH, mm and ss\n"
+         "(such as \"DD.MM.YYYY HH:mm\"); without it the text looks like 2031-07-04 09:05:03.\n"
          "\n"
          "options:\n"
          "  -x, --x POINTS         offset from the page's left edge (default 36)\n"
          "  -y, --y POINTS         offset from the page's bottom edge (default 36)\n"
-         "  -s, --size POINTS      font size (default 24)\n"
-         "  -o, --opacity VALUE    0 (invisible) to 1 (opaque, the default)\n"
+         "  -s, --size POINTS      font size (default 24; not for image)\n"
+         "  -o, --opacity VALUE    0 (invisible) to 1 (opaque, the default; text and image)\n"
          "  -r, --rotation DEGREES counter-clockwise (text only, default 0)\n"
          "  -c, --color COLOUR     R,G,B (0-255 each) or #rrggbb (text only, default black)\n"
          "  -p, --pages LIST       pages for text-pages, e.g. 1,3,5-9\n"
+         "      --scale POINTS     points per picture pixel (image only, default 1)\n"
          "  -h, --help             this text\n"
          "\n"
          "On failure the library's message goes to standard error and the exit status is 1;\n"

@@ -9,16 +9,19 @@
 
 namespace cli {
 
-enum class Command { help, text, text_pages };
+enum class Command { help, text, text_pages, datetime, image };
 
 struct Options {
   Command command = Command::help;
-  std::string input, output, text;
+  std::string input, output;
+  std::string text;     // text and text-pages: the text; datetime: the format; image: the picture
+  bool text_given = false;  // datetime without FORMAT uses the library's default
   float x = 36, y = 36;
   int font_size = 24;
   float opacity = 1;
   float rotation = 0;
   int red = 0, green = 0, blue = 0;
+  float scale = 1;
   std::vector<int> pages;
 };
 

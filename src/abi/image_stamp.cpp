@@ -1,0 +1,167 @@
+#include "abi/image_stamp.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <span>
+
+#include "abi/last_error.h"
+#include "jpeg/jpeg.h"
+#include "platform/file_io.h"
+#include "png/png.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE *f) const noexcept { std::fclose(f); }
+};
+
+enum class PictureFormat { unknown, jpeg, png };
+
+constexpr uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+
+// Reads the first 8 bytes of the picture and names its format, or reports
+// why it cannot.
+bool sniff_format(const char *path, PictureFormat &format) {
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path, "rb"));
+  if (!f) {
+    set_error("cannot open image file %s: %s", path, std::strerror(errno));
+    return false;
+  }
+  uint8_t head[8];
+  const size_t got = std::fread(head, 1, sizeof head, f.get());
+  if (got < sizeof head) {
+    // A directory opens but cannot be read: say why rather than "too short".
+    if (std::ferror(f.get()) && errno != 0) {
+      set_error("cannot open image file %s: %s", path, std::strerror(errno));
+    } else {
+      set_error("image file too short: %s", path);
+    }
+    return false;
+  }
+  if (head[0] == 0xFF && head[1] == 0xD8) {
+    format = PictureFormat::jpeg;
+  } else if (std::memcmp(head, kPngSignature, sizeof head) == 0) {
+    format = PictureFormat::png;
+  } else {
+    set_error("unsupported image format (must be PNG or JPEG): %s", path);
+    return false;
+  }
+  return true;
+}
+
+// The JPEG is read once and probed in memory, so the size written into the
+// document always describes the very bytes embedded.
+bool prepare_jpeg(const char *path, StampRequest &request, PreparedImage &owned) {
+  ReadResult file = read_whole_file(path);
+  switch (file.status) {
+    case ReadStatus::ok: break;
+    case ReadStatus::cannot_open: set_error("failed to reopen JPEG"); return false;
+    case ReadStatus::out_of_memory: set_error("out of memory reading JPEG"); return false;
+    default: set_error("failed to read full JPEG bytes"); return false;
+  }
+  int width = 0, height = 0, components = 0;
+  if (tvl_jpeg_info_mem(file.bytes.get(), static_cast<size_t>(file.size), &width, &height,
+                        &components) != 1) {
+    set_error("failed to parse JPEG header: %s", path);
+    return false;
+  }
+  owned.jpeg = std::move(file.bytes);
+  request.image_is_jpeg = 1;
+  request.image_width = width;
+  request.image_height = height;
+  request.image_components = components;
+  request.jpeg_data = owned.jpeg.get();
+  request.jpeg_size = static_cast<size_t>(file.size);
+  return true;
+}
+
+// Compresses one plane into a zlib stream; false when memory runs out.
+bool deflate_plane(PlaneDeflateFn deflate, std::span<const uint8_t> plane,
+                   std::unique_ptr<uint8_t, FreeDeleter> &out, size_t &out_size) {
+  unsigned char *stream = nullptr;
+  size_t length = 0;
+  if (deflate(plane.data(), plane.size(), &stream, &length) != 0) return false;
+  out.reset(stream);
+  out_size = length;
+  return true;
+}
+
+using Plane = std::unique_ptr<uint8_t[]>;
+
+Plane allocate_plane(uint64_t size) {
+  if (size > SIZE_MAX) return nullptr;
+  return Plane(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+}
+
+bool prepare_png(const char *path, StampRequest &request, PreparedImage &owned,
+                 PlaneDeflateFn deflate) {
+  int width = 0, height = 0;
+  const char *message = nullptr;
+  const std::unique_ptr<uint8_t, FreeDeleter> pixels(tvl_png_decode(path, &width, &height, &message));
+  if (!pixels || width <= 0 || height <= 0) {
+    set_error("PNG decode error (%s): %s", message != nullptr && message[0] != '\0' ? message : "unknown",
+              path);
+    return false;
+  }
+  const uint64_t count = uint64_t(uint32_t(width)) * uint64_t(uint32_t(height));
+  const uint8_t *rgba = pixels.get();
+
+  bool has_alpha = false;
+  for (uint64_t i = 0; i < count; ++i) {
+    if (rgba[i * 4 + 3] != 255) {
+      has_alpha = true;
+      break;
+    }
+  }
+
+  {
+    Plane rgb = allocate_plane(count * 3);
+    if (!rgb) {
+      set_error("out of memory for PNG RGB");
+      return false;
+    }
+    for (uint64_t i = 0; i < count; ++i) std::memcpy(&rgb[i * 3], &rgba[i * 4], 3);
+    if (!deflate_plane(deflate, {rgb.get(), static_cast<size_t>(count * 3)}, owned.rgb, request.rgb_size)) {
+      set_error("failed to deflate PNG RGB data");
+      return false;
+    }
+  }
+  if (has_alpha) {
+    Plane alpha = allocate_plane(count);
+    if (!alpha) {
+      owned.rgb.reset();
+      set_error("out of memory for PNG mask");
+      return false;
+    }
+    for (uint64_t i = 0; i < count; ++i) alpha[i] = rgba[i * 4 + 3];
+    if (!deflate_plane(deflate, {alpha.get(), static_cast<size_t>(count)}, owned.alpha, request.alpha_size)) {
+      owned.rgb.reset();
+      set_error("failed to deflate PNG mask data");
+      return false;
+    }
+  }
+  request.image_is_jpeg = 0;
+  request.image_width = width;
+  request.image_height = height;
+  request.image_components = 3;
+  request.rgb_data = owned.rgb.get();
+  request.alpha_data = owned.alpha.get();
+  request.has_alpha = has_alpha ? 1 : 0;
+  return true;
+}
+
+}  // namespace
+
+bool prepare_image(const char *image_path, StampRequest &request, PreparedImage &owned,
+                   PlaneDeflateFn deflate) {
+  if (image_path == nullptr) {
+    set_error("NULL image_path");
+    return false;
+  }
+  PictureFormat format = PictureFormat::unknown;
+  if (!sniff_format(image_path, format)) return false;
+  return format == PictureFormat::jpeg ? prepare_jpeg(image_path, request, owned)
+                                       : prepare_png(image_path, request, owned, deflate);
+}

@@ -1,0 +1,27 @@
+// Turning a picture file into the image fields of a stamp request: a JPEG
+// is embedded as it stands, a PNG is decoded and split into compressed RGB
+// and (when some pixel is not opaque) alpha planes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "flate/flate.h"
+#include "pdf/owned_text.h"
+#include "pdf/stamp_request.h"
+
+// The buffers a prepared request points into; they must outlive the
+// engine's run and are released together.
+struct PreparedImage {
+  std::unique_ptr<uint8_t[]> jpeg;
+  std::unique_ptr<uint8_t, FreeDeleter> rgb;
+  std::unique_ptr<uint8_t, FreeDeleter> alpha;
+};
+
+// Returns true after filling the image fields of request from the picture
+// at image_path; false after setting the last-error text. The planes of a
+// PNG are compressed with deflate (tests give a failing one).
+using PlaneDeflateFn = int (*)(const unsigned char *src, size_t len, unsigned char **out,
+                               size_t *out_len);
+bool prepare_image(const char *image_path, StampRequest &request, PreparedImage &owned,
+                   PlaneDeflateFn deflate = tvl_deflate);

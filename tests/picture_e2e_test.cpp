@@ -1,0 +1,314 @@
+// Picture and date/time stamps end to end through the public functions.
+// Pictures are written at run time by libpng and libjpeg-turbo; outputs are
+// judged by qpdf --check, by qpdf's decoded view of the objects, by
+// pdftotext and by pdftoppm's rendering of the page.
+#include <folimark.h>
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/e2e_oracles.h"
+#include "support/jpeg_maker.h"
+#include "support/pdf_builder.h"
+
+namespace {
+
+using namespace e2e;
+
+// A picture in 8-bit RGBA, rows from the top.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+Picture solid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
+  Picture p{width, height, {}};
+  for (int i = 0; i < width * height; ++i) p.rgba.insert(p.rgba.end(), {r, g, b, a});
+  return p;
+}
+
+// Writes the picture as a PNG with libpng in the given format (PNG_FORMAT_RGB,
+// PNG_FORMAT_RGBA, PNG_FORMAT_GRAY, or with PNG_FORMAT_FLAG_COLORMAP a palette
+// image whose transparent entries become a tRNS chunk).
+std::string write_png(const std::string &path, const Picture &p, png_uint_32 format) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(p.width);
+  image.height = static_cast<png_uint_32>(p.height);
+  image.format = PNG_FORMAT_RGBA;
+  std::vector<uint8_t> converted;
+  const void *pixels = p.rgba.data();
+  if ((format & PNG_FORMAT_FLAG_COLORMAP) != 0) {
+    // libpng builds the palette itself from RGBA input.
+    image.format = PNG_FORMAT_RGBA_COLORMAP;
+    std::vector<uint8_t> map;
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+      size_t index = 0;
+      while (index * 4 < map.size() && !std::equal(&p.rgba[i], &p.rgba[i] + 4, &map[index * 4])) ++index;
+      if (index * 4 == map.size()) map.insert(map.end(), &p.rgba[i], &p.rgba[i] + 4);
+      converted.push_back(static_cast<uint8_t>(index));
+    }
+    image.colormap_entries = static_cast<png_uint_32>(map.size() / 4);
+    if (!png_image_write_to_file(&image, path.c_str(), 0, converted.data(), 0, map.data()))
+      throw std::runtime_error(std::string("libpng: ") + image.message);
+    return path;
+  }
+  if (format == PNG_FORMAT_RGB || format == PNG_FORMAT_GRAY) {
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+      if (format == PNG_FORMAT_GRAY) {
+        converted.push_back(p.rgba[i]);
+      } else {
+        converted.insert(converted.end(), &p.rgba[i], &p.rgba[i] + 3);
+      }
+    }
+    pixels = converted.data();
+    image.format = format;
+  }
+  if (!png_image_write_to_file(&image, path.c_str(), 0, pixels, 0, nullptr))
+    throw std::runtime_error(std::string("libpng: ") + image.message);
+  return path;
+}
+
+std::string write_jpeg(const std::string &path, const testjpeg::MakeOptions &options) {
+  const std::vector<uint8_t> bytes = testjpeg::make_jpeg(options);
+  testpdf::write_file(path, std::string(bytes.begin(), bytes.end()));
+  return path;
+}
+
+// The page the pictures land on: one Letter page with a line of text.
+std::string letter_page(const std::string &dir) {
+  return ghostscript_pdf(dir, "letter", {{612, 792, {"Alpha bravo charlie"}, ""}});
+}
+
+struct Bounds {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;  // pixels, inclusive
+  long count = 0;
+};
+
+// The pages' own text stands above this height; its anti-aliased edges
+// hold grays that must not be taken for a picture.
+constexpr int kBelowPageText = 650;
+
+// Returns where the pixels close to the colour are on a 72 dpi rendering
+// (one pixel per point) below the page's text, measured from the page's
+// lower-left corner.
+Bounds find_colour(const Raster &r, int red, int green, int blue, int tolerance = 24) {
+  Bounds b;
+  for (int y = std::max(0, r.height - kBelowPageText); y < r.height; ++y) {
+    for (int x = 0; x < r.width; ++x) {
+      const unsigned char *p = r.at(x, y);
+      if (std::abs(p[0] - red) > tolerance || std::abs(p[1] - green) > tolerance ||
+          std::abs(p[2] - blue) > tolerance)
+        continue;
+      const int up = r.height - 1 - y;
+      b.x0 = std::min(b.x0, x);
+      b.x1 = std::max(b.x1, x);
+      b.y0 = std::min(b.y0, up);
+      b.y1 = std::max(b.y1, up);
+      ++b.count;
+    }
+  }
+  return b;
+}
+
+// Checks that the picture fills exactly the rectangle (x, y, w, h) in points,
+// give or take a pixel of rounding at each edge.
+void expect_area(const Bounds &b, double x, double y, double w, double h) {
+  EXPECT_NEAR(b.x0, x, 1.5);
+  EXPECT_NEAR(b.y0, y, 1.5);
+  EXPECT_NEAR(b.x1 + 1, x + w, 1.5);
+  EXPECT_NEAR(b.y1 + 1, y + h, 1.5);
+  EXPECT_GE(static_cast<double>(b.count), (w - 2) * (h - 2));
+}
+
+using PictureStamp = E2e;
+
+TEST_F(PictureStamp, OpaquePngIsDrawnAtItsPlaceWithoutSoftMask) {
+  const std::string in = letter_page(dir());
+  const std::string png = write_png(dir() + "/red.png", solid(40, 20, 220, 20, 20), PNG_FORMAT_RGB);
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), png.c_str(), 100, 200, 2, 1), 1)
+      << folimark_last_error();
+  EXPECT_STREQ(folimark_last_error(), "");
+  EXPECT_EQ(qpdf_problems(out), "");
+  const std::string objects = qdf_text(out);
+  EXPECT_NE(objects.find("/Subtype /Image"), std::string::npos);
+  EXPECT_EQ(objects.find("/SMask"), std::string::npos);
+  EXPECT_NE(page_text(out, 1).find("Alpha bravo charlie"), std::string::npos);
+  expect_area(find_colour(render(out, 1, 72, false), 220, 20, 20), 100, 200, 80, 40);
+}
+
+TEST_F(PictureStamp, OneTranslucentPixelBringsASoftMask) {
+  const std::string in = letter_page(dir());
+  Picture p = solid(30, 30, 20, 20, 220);
+  const std::string opaque = write_png(dir() + "/opaque.png", p, PNG_FORMAT_RGBA);
+  p.rgba[3] = 254;
+  const std::string translucent = write_png(dir() + "/translucent.png", p, PNG_FORMAT_RGBA);
+  const std::string out_opaque = dir() + "/opaque.pdf", out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_image(in.c_str(), out_opaque.c_str(), opaque.c_str(), 50, 50, 1, 1), 1);
+  ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), translucent.c_str(), 50, 50, 1, 1), 1)
+      << folimark_last_error();
+  EXPECT_EQ(qdf_text(out_opaque).find("/SMask"), std::string::npos);
+  EXPECT_EQ(qpdf_problems(out), "");
+  EXPECT_NE(qdf_text(out).find("/SMask"), std::string::npos);
+  expect_area(find_colour(render(out, 1, 72, false), 20, 20, 220), 50, 50, 30, 30);
+}
+
+TEST_F(PictureStamp, TransparentPaletteEntriesShowThePageThrough) {
+  const std::string in = letter_page(dir());
+  // Left half green, right half fully transparent.
+  Picture p = solid(40, 40, 30, 200, 30);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 20; x < 40; ++x) p.rgba[(static_cast<size_t>(y) * 40 + x) * 4 + 3] = 0;
+  const std::string png = write_png(dir() + "/palette.png", p, PNG_FORMAT_FLAG_COLORMAP);
+  ASSERT_NE(testpdf::read_file(png).find("tRNS"), std::string::npos);
+  ASSERT_NE(testpdf::read_file(png).find("PLTE"), std::string::npos);
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), png.c_str(), 300, 400, 1, 1), 1)
+      << folimark_last_error();
+  EXPECT_EQ(qpdf_problems(out), "");
+  EXPECT_NE(qdf_text(out).find("/SMask"), std::string::npos);
+  const Raster r = render(out, 1, 72, false);
+  expect_area(find_colour(r, 30, 200, 30), 300, 400, 20, 40);
+  // The transparent half shows the white page.
+  EXPECT_GT(share(r, {0, 0, 612, 792}, {322, 402, 338, 438},
+                  [](const unsigned char *px) { return px[0] > 240 && px[1] > 240 && px[2] > 240; }),
+            0.95);
+}
+
+TEST_F(PictureStamp, JpegIsEmbeddedUnchangedWithItsColourSpace) {
+  const std::string in = letter_page(dir());
+  struct Case {
+    testjpeg::Colour colour;
+    const char *space;
+  } cases[] = {{testjpeg::Colour::gray, "/DeviceGray"}, {testjpeg::Colour::rgb, "/DeviceRGB"}};
+  for (const Case &c : cases) {
+    testjpeg::MakeOptions options;
+    options.width = 64;
+    options.height = 48;
+    options.colour = c.colour;
+    options.fill = {200, 120, 40};
+    const std::string jpg = write_jpeg(dir() + "/pic.jpg", options);
+    const std::string out = dir() + "/out.pdf";
+    ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), jpg.c_str(), 72, 144, 0.5, 1), 1)
+        << folimark_last_error();
+    EXPECT_EQ(qpdf_problems(out), "");
+    const std::string raw = testpdf::read_file(out);
+    const std::string jpeg_bytes = testpdf::read_file(jpg);
+    EXPECT_NE(raw.find(jpeg_bytes), std::string::npos) << "the JPEG is not embedded byte for byte";
+    const std::string objects =
+        must_run({tools().qpdf, "--qdf", "--object-streams=disable", "--decode-level=none", out, "-"}).out;
+    EXPECT_NE(objects.find("/DCTDecode"), std::string::npos);
+    EXPECT_NE(objects.find(std::string("/ColorSpace ") + c.space), std::string::npos) << c.space;
+    const Raster r = render(out, 1, 72, false);
+    const Bounds b = c.colour == testjpeg::Colour::gray ? find_colour(r, 200, 200, 200)
+                                                        : find_colour(r, 200, 120, 40);
+    expect_area(b, 72, 144, 32, 24);
+  }
+}
+
+TEST_F(PictureStamp, ScaleAtOrBelowZeroMeansOnePointPerPixel) {
+  const std::string in = letter_page(dir());
+  const std::string png = write_png(dir() + "/p.png", solid(50, 30, 220, 20, 20), PNG_FORMAT_RGB);
+  const struct {
+    float scale;
+    double width, height;
+  } cases[] = {{0, 50, 30}, {-2, 50, 30}, {0.5f, 25, 15}, {3, 150, 90}};
+  for (const auto &c : cases) {
+    const std::string out = dir() + "/out.pdf";
+    ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), png.c_str(), 200, 300, c.scale, 1), 1);
+    SCOPED_TRACE("scale " + std::to_string(c.scale));
+    expect_area(find_colour(render(out, 1, 72, false), 220, 20, 20), 200, 300, c.width, c.height);
+  }
+}
+
+TEST_F(PictureStamp, OpacityBlendsWithThePage) {
+  const std::string in = letter_page(dir());
+  const std::string png = write_png(dir() + "/p.png", solid(40, 40, 0, 0, 0), PNG_FORMAT_RGB);
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), png.c_str(), 100, 100, 1, 0.5f), 1);
+  EXPECT_EQ(qpdf_problems(out), "");
+  EXPECT_NE(qdf_text(out).find("/ca 0.5"), std::string::npos);
+  // Half black over white: mid gray.
+  expect_area(find_colour(render(out, 1, 72, false), 128, 128, 128, 12), 100, 100, 40, 40);
+}
+
+TEST_F(PictureStamp, EveryPageGetsThePicture) {
+  const std::string in = ghostscript_pdf(dir(), "three", three_pages());
+  const std::string png = write_png(dir() + "/p.png", solid(20, 20, 20, 20, 220), PNG_FORMAT_RGB);
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), png.c_str(), 10, 10, 1, 1), 1);
+  EXPECT_EQ(qpdf_problems(out), "");
+  for (int page = 1; page <= 3; ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    expect_area(find_colour(render(out, page, 72, false), 20, 20, 220), 10, 10, 20, 20);
+  }
+}
+
+// The date/time stamp shows the same text on every page, taken from one
+// reading of the clock during the call.
+TEST_F(PictureStamp, DatetimeShowsOneReadingOfTheClockOnEveryPage) {
+  std::vector<PsPage> pages;
+  for (int i = 0; i < 40; ++i) pages.push_back({612, 792, {"page " + std::to_string(i + 1)}, ""});
+  const std::string in = ghostscript_pdf(dir(), "many", pages);
+  const std::string out = dir() + "/out.pdf";
+  const std::time_t before = std::time(nullptr);
+  ASSERT_EQ(folimark_datetime(in.c_str(), out.c_str(), nullptr, 300, 100, 14), 1)
+      << folimark_last_error();
+  const std::time_t after = std::time(nullptr);
+  EXPECT_EQ(qpdf_problems(out), "");
+  const std::string all = must_run({tools().pdftotext, "-enc", "UTF-8", out, "-"}).out;
+  const std::regex shape(R"((\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2}))");
+  std::vector<std::string> found;
+  for (std::sregex_iterator it(all.begin(), all.end(), shape), end; it != end; ++it)
+    found.push_back(it->str());
+  ASSERT_EQ(found.size(), pages.size()) << all;
+  for (const std::string &text : found) EXPECT_EQ(text, found.front());
+  // The text lies between the clock readings just before and after the call.
+  std::tm low{}, high{};
+  localtime_r(&before, &low);
+  localtime_r(&after, &high);
+  char lo[32], hi[32];
+  std::strftime(lo, sizeof lo, "%Y-%m-%d %H:%M:%S", &low);
+  std::strftime(hi, sizeof hi, "%Y-%m-%d %H:%M:%S", &high);
+  EXPECT_GE(found.front(), std::string(lo));
+  EXPECT_LE(found.front(), std::string(hi));
+}
+
+TEST_F(PictureStamp, DatetimeTokenPictureAndFormat) {
+  const std::string in = letter_page(dir());
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_datetime(in.c_str(), out.c_str(), "Stamped DD.MM.YYYY", 72, 600, 0), 1);
+  EXPECT_TRUE(std::regex_search(page_text(out, 1), std::regex(R"(Stamped \d{2}\.\d{2}\.\d{4})")))
+      << page_text(out, 1);
+  ASSERT_EQ(folimark_datetime(in.c_str(), out.c_str(), "YYYY %Y", 72, 600, 20), 1);
+  EXPECT_TRUE(std::regex_search(page_text(out, 1), std::regex(R"(YYYY \d{4})")));
+  // Black, upright, opaque: dark pixels where the text stands.
+  const Raster r = render(out, 1, 72, true);
+  EXPECT_GT(share(r, {0, 0, 612, 792}, {72, 600, 200, 615}, dark), 0.05);
+  // A failure is the engine's, with its message.
+  EXPECT_EQ(folimark_datetime(in.c_str(), nullptr, nullptr, 0, 0, 0), 0);
+  EXPECT_STREQ(folimark_last_error(), "NULL path argument");
+}
+
+TEST_F(PictureStamp, CommandLineStampsPicturesAndDates) {
+  const std::string in = letter_page(dir());
+  const std::string png = write_png(dir() + "/p.png", solid(20, 20, 220, 20, 20), PNG_FORMAT_RGB);
+  const std::string out = dir() + "/out.pdf";
+  must_run({FOLIMARK_STAMP_CLI, "image", "--scale", "2", "-x", "30", "-y", "40", in, out, png});
+  EXPECT_EQ(qpdf_problems(out), "");
+  expect_area(find_colour(render(out, 1, 72, false), 220, 20, 20), 30, 40, 40, 40);
+  must_run({FOLIMARK_STAMP_CLI, "datetime", "-s", "12", in, out, "YYYY"});
+  EXPECT_TRUE(std::regex_search(page_text(out, 1), std::regex(R"(\d{4})")));
+  const ToolResult bad = testtool::run({FOLIMARK_STAMP_CLI, "image", in, out, dir() + "/none.png"});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("cannot open image file"), std::string::npos) << bad.err;
+}
+
+}  // namespace
