@@ -77,6 +77,11 @@ bool compress(const MakeOptions &o, int components, const JSAMPLE *pixels, unsig
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, o.quality, TRUE);
   cinfo.restart_interval = o.restart_interval;
+  if (o.luma_h > 0 && o.luma_v > 0 && cinfo.num_components > 1) {
+    cinfo.comp_info[0].h_samp_factor = o.luma_h;
+    cinfo.comp_info[0].v_samp_factor = o.luma_v;
+  }
+  cinfo.optimize_coding = o.optimize_coding ? TRUE : FALSE;
   if (o.progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   const size_t row_size = static_cast<size_t>(o.width) * static_cast<size_t>(components);
@@ -86,6 +91,37 @@ bool compress(const MakeOptions &o, int components, const JSAMPLE *pixels, unsig
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
+  return true;
+}
+
+bool decode(std::span<const uint8_t> bytes, const DecodeOptions &o, LibjpegPixels &p,
+            ErrorManager &err) {
+  jpeg_decompress_struct cinfo;
+  init_errors(err);
+  cinfo.err = &err.base;
+  if (setjmp(err.jump) != 0) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  cinfo.do_fancy_upsampling = o.fancy_upsampling ? TRUE : FALSE;
+  if (o.float_dct) cinfo.dct_method = JDCT_FLOAT;
+  jpeg_start_decompress(&cinfo);
+  p.width = static_cast<int>(cinfo.output_width);
+  p.height = static_cast<int>(cinfo.output_height);
+  p.components = cinfo.output_components;
+  const size_t row_size = static_cast<size_t>(p.width) * static_cast<size_t>(p.components);
+  p.pixels.resize(row_size * static_cast<size_t>(p.height));
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = p.pixels.data() + cinfo.output_scanline * row_size;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  p.warnings = static_cast<int>(cinfo.err->num_warnings);
+  jpeg_destroy_decompress(&cinfo);
   return true;
 }
 
@@ -116,7 +152,11 @@ std::vector<uint8_t> make_jpeg(const MakeOptions &o) {
   std::vector<JSAMPLE> pixels(static_cast<size_t>(o.width) * static_cast<size_t>(o.height) *
                               static_cast<size_t>(components));
   size_t i = 0;
-  for (int y = 0; y < o.height; ++y)
+  if (!o.pixels.empty()) {
+    if (o.pixels.size() != pixels.size()) throw std::runtime_error("make_jpeg: wrong pixel count");
+    pixels.assign(o.pixels.begin(), o.pixels.end());
+  }
+  for (int y = 0; y < o.height && o.pixels.empty(); ++y)
     for (int x = 0; x < o.width; ++x)
       for (int c = 0; c < components; ++c)
         pixels[i++] = o.fill[0] < 0 ? sample_at(x, y, c)
@@ -140,6 +180,17 @@ LibjpegHeader read_header_with_libjpeg(std::span<const uint8_t> bytes) {
   h.frame_code = err.frame_code;
   if (!h.read) h.message = err.message;
   return h;
+}
+
+LibjpegPixels decode_with_libjpeg(std::span<const uint8_t> bytes, const DecodeOptions &options) {
+  LibjpegPixels p;
+  ErrorManager err;
+  p.ok = decode(bytes, options, p, err);
+  if (!p.ok) {
+    p.message = err.message;
+    p.pixels.clear();
+  }
+  return p;
 }
 
 }  // namespace testjpeg

@@ -23,6 +23,13 @@ struct MakeOptions {
   // picture takes the first value, a CMYK one the three as C, M, Y with K
   // 0). A negative first value keeps the ramps.
   std::array<int, 3> fill = {-1, -1, -1};
+  // Samples to compress instead (width * height * components, interleaved,
+  // rows from the top); empty: fill or ramps.
+  std::vector<uint8_t> pixels = {};
+  // Horizontal and vertical sampling factors of the first component (2, 2
+  // gives 4:2:0, 2, 1 gives 4:2:2, 1, 1 gives 4:4:4); 0: libjpeg's default.
+  int luma_h = 0, luma_v = 0;
+  bool optimize_coding = false;  // Huffman tables fitted to the picture
 };
 
 // Returns a complete JPEG file compressed by libjpeg-turbo from a generated
@@ -40,5 +47,22 @@ struct LibjpegHeader {
 };
 
 LibjpegHeader read_header_with_libjpeg(std::span<const uint8_t> bytes);
+
+struct DecodeOptions {
+  bool fancy_upsampling = true;  // false: chroma samples repeated, not interpolated
+  bool float_dct = false;        // JDCT_FLOAT instead of the default integer IDCT
+};
+
+// libjpeg-turbo's decoding of a whole file: gray files as one sample per
+// pixel, all others as R, G, B.
+struct LibjpegPixels {
+  bool ok = false;
+  int width = 0, height = 0, components = 0;  // components of the output: 1 or 3
+  std::vector<uint8_t> pixels = {};
+  std::string message;  // libjpeg's error text when ok is false
+  int warnings = 0;     // e.g. for data that ends early
+};
+
+LibjpegPixels decode_with_libjpeg(std::span<const uint8_t> bytes, const DecodeOptions &options = {});
 
 }  // namespace testjpeg
