@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -249,6 +251,56 @@ TEST_F(PictureStamp, EveryPageGetsThePicture) {
     SCOPED_TRACE("page " + std::to_string(page));
     expect_area(find_colour(render(out, page, 72, false), 20, 20, 220), 10, 10, 20, 20);
   }
+}
+
+// Every picture of the corpus (PngSuite, valid and corrupt, and the JPEG
+// files) either stamps a document that qpdf finds sound, with the image's
+// size as the decoder or probe sees it, or fails with a message and writes
+// nothing.
+TEST_F(PictureStamp, CorpusPicturesStampOrFailCleanly) {
+  const fs::path root = FOLIMARK_CORPUS_DIR;
+  std::vector<fs::path> pictures;
+  for (const char *folder : {"png/pngsuite/png", "jpeg"}) {
+    if (!fs::is_directory(root / folder)) continue;
+    for (const auto &entry : fs::directory_iterator(root / folder)) {
+      const std::string ext = entry.path().extension().string();
+      if (ext == ".png" || ext == ".jpeg" || ext == ".jpg") pictures.push_back(entry.path());
+    }
+  }
+  if (pictures.empty()) GTEST_SKIP() << "no picture corpus under " << root;
+  std::sort(pictures.begin(), pictures.end());
+  const std::string in = write_doc(dir(), "in", testpdf::simple_document({"one", "two"}));
+  const std::string out = dir() + "/out.pdf";
+  int stamped = 0, refused = 0;
+  for (const fs::path &picture : pictures) {
+    SCOPED_TRACE(picture.filename().string());
+    fs::remove(out);
+    if (folimark_image(in.c_str(), out.c_str(), picture.c_str(), 20, 30, 1, 0.7f) == 1) {
+      ++stamped;
+      // JPEGs go in unchanged, damaged ones too: qpdf may fail to decode
+      // their data, and nothing else may be wrong.
+      const ToolResult check = testtool::run({tools().qpdf, "--check", out});
+      const bool jpeg = picture.extension() != ".png";
+      std::istringstream lines(check.out + check.err);
+      for (std::string line; std::getline(lines, line);) {
+        if (line.find("WARNING") == std::string::npos) continue;
+        const bool damaged_jpeg = line.find("error decoding stream data") != std::string::npos ||
+                                  line.find("re-processed without filtering") != std::string::npos;
+        EXPECT_TRUE(jpeg && damaged_jpeg) << line;
+      }
+      EXPECT_TRUE(check.started && !check.timed_out && check.signal == 0 &&
+                  (check.exit_code == 0 || (jpeg && check.exit_code == 3)))
+          << check.out << check.err;
+      EXPECT_EQ(page_count(out), 2);
+    } else {
+      ++refused;
+      EXPECT_STRNE(folimark_last_error(), "");
+      EXPECT_FALSE(fs::exists(out));
+    }
+  }
+  // PngSuite's interlaced and corrupt files are refused; most others stamp.
+  EXPECT_GT(stamped, 100);
+  EXPECT_GT(refused, 10);
 }
 
 // The date/time stamp shows the same text on every page, taken from one
