@@ -35,6 +35,49 @@ int tvl_jpeg_info(const char *path, int *width, int *height, int *components);
 int tvl_jpeg_info_mem(const unsigned char *data, size_t size, int *width, int *height,
                       int *components);
 
+/* --- Encoder: baseline JPEG files from RGBA pixels. --- */
+
+/* Returns a malloc'ed baseline sequential JFIF file, which the caller frees
+ * with free, of the width x height pixels at rgba (4 bytes each: R, G, B and
+ * an ignored A; rows from the top, 4 * width bytes each), with its size in
+ * *out_len. Three full-resolution components, no restart markers; quality
+ * picks one of four fixed table sets: up to 57, 58 to 66, 67 to 77, 78 and
+ * above. NULL when width or height is not in 1..65535, rgba or out_len is
+ * NULL (out_len then untouched), or memory runs out (*out_len then 0). */
+unsigned char *tvl_jpeg_write_mem(int width, int height, const unsigned char *rgba, int quality,
+                                  size_t *out_len);
+
+/* Encodes as tvl_jpeg_write_mem at quality 75 and writes the file at path
+ * (opened with "wb"). Returns 1 when every byte was written and the file
+ * closed without error; 0 on bad arguments (no file is made then), failed
+ * encoding, or when the file cannot be opened, written or closed. */
+int tvl_jpeg_write(const char *path, int width, int height, const unsigned char *rgba);
+
+/* ---- Baseline JPEG decoding ------------------------------------------- */
+
+/* Returns a malloc'ed block of width*height*4 bytes (R, G, B, A = 255 per
+ * pixel, rows top to bottom) decoded from the size bytes at data, with
+ * *width and *height set to the picture's size and *message to "". Returns
+ * NULL on failure with *width and *height 0 and *message pointing to a
+ * constant text starting "jpeg: ". The caller frees the pixels with free.
+ *
+ * Sequential Huffman-coded 8-bit frames (SOF0, SOF1) are decoded, in one
+ * interleaved scan or in several scans; progressive and other frame types
+ * are refused. Subsampled components are upsampled by repetition. One or
+ * two components give gray (the first component), three YCbCr (or RGB when
+ * an Adobe segment or the component names say so), four CMYK or YCCK (as
+ * Adobe stores them when its segment is present). Data that ends early at
+ * an end-of-image marker gives the picture with the blocks not reached
+ * flat at sample value 128. No state is kept between calls, so calls may
+ * overlap. Any pointer argument may be NULL except data when size is not
+ * 0. */
+unsigned char *tvl_jpeg_decode_impl(const unsigned char *data, uint64_t size, int *width,
+                                    int *height, const char **message);
+
+/* Reads the whole file at path and decodes it as tvl_jpeg_decode_impl;
+ * "jpeg: cannot read file" when it cannot be read. */
+unsigned char *tvl_jpeg_decode(const char *path, int *width, int *height, const char **message);
+
 #ifdef __cplusplus
 }
 #endif

@@ -75,14 +75,31 @@ bool compress(const MakeOptions &o, int components, const JSAMPLE *pixels, unsig
                          : o.colour == Colour::rgb ? JCS_RGB
                                                    : JCS_CMYK;
   jpeg_set_defaults(&cinfo);
+  if (o.store_rgb && o.colour == Colour::rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
+  if (o.store_ycck && o.colour == Colour::cmyk) jpeg_set_colorspace(&cinfo, JCS_YCCK);
   jpeg_set_quality(&cinfo, o.quality, TRUE);
   cinfo.restart_interval = o.restart_interval;
   if (o.luma_h > 0 && o.luma_v > 0 && cinfo.num_components > 1) {
     cinfo.comp_info[0].h_samp_factor = o.luma_h;
     cinfo.comp_info[0].v_samp_factor = o.luma_v;
   }
+  if (o.second_h > 0 && o.second_v > 0 && cinfo.num_components > 1) {
+    cinfo.comp_info[1].h_samp_factor = o.second_h;
+    cinfo.comp_info[1].v_samp_factor = o.second_v;
+  }
   cinfo.optimize_coding = o.optimize_coding ? TRUE : FALSE;
   if (o.progressive) jpeg_simple_progression(&cinfo);
+  jpeg_scan_info scans[MAX_COMPONENTS];
+  if (o.separate_scans && !o.progressive) {
+    for (int i = 0; i < cinfo.num_components; ++i) {
+      scans[i] = jpeg_scan_info{};
+      scans[i].comps_in_scan = 1;
+      scans[i].component_index[0] = i;
+      scans[i].Se = 63;
+    }
+    cinfo.scan_info = scans;
+    cinfo.num_scans = cinfo.num_components;
+  }
   jpeg_start_compress(&cinfo, TRUE);
   const size_t row_size = static_cast<size_t>(o.width) * static_cast<size_t>(components);
   while (cinfo.next_scanline < cinfo.image_height) {
@@ -107,6 +124,7 @@ bool decode(std::span<const uint8_t> bytes, const DecodeOptions &o, LibjpegPixel
   jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(&cinfo, TRUE);
   cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  if (o.keep_cmyk && cinfo.num_components == 4) cinfo.out_color_space = JCS_CMYK;
   cinfo.do_fancy_upsampling = o.fancy_upsampling ? TRUE : FALSE;
   if (o.float_dct) cinfo.dct_method = JDCT_FLOAT;
   jpeg_start_decompress(&cinfo);

@@ -29,7 +29,15 @@ struct MakeOptions {
   // Horizontal and vertical sampling factors of the first component (2, 2
   // gives 4:2:0, 2, 1 gives 4:2:2, 1, 1 gives 4:4:4); 0: libjpeg's default.
   int luma_h = 0, luma_v = 0;
+  // The same for the second component (Cb, or M of CMYK); 0: libjpeg's default.
+  int second_h = 0, second_v = 0;
   bool optimize_coding = false;  // Huffman tables fitted to the picture
+  // One sequential scan per component instead of one interleaved scan.
+  bool separate_scans = false;
+  // An RGB picture stored as R, G, B (Adobe transform 0) instead of YCbCr.
+  bool store_rgb = false;
+  // A CMYK picture stored as YCCK (Adobe transform 2) instead of CMYK.
+  bool store_ycck = false;
 };
 
 // Returns a complete JPEG file compressed by libjpeg-turbo from a generated
@@ -51,13 +59,14 @@ LibjpegHeader read_header_with_libjpeg(std::span<const uint8_t> bytes);
 struct DecodeOptions {
   bool fancy_upsampling = true;  // false: chroma samples repeated, not interpolated
   bool float_dct = false;        // JDCT_FLOAT instead of the default integer IDCT
+  bool keep_cmyk = false;        // four-component files as C, M, Y, K (components 4)
 };
 
 // libjpeg-turbo's decoding of a whole file: gray files as one sample per
-// pixel, all others as R, G, B.
+// pixel, all others as R, G, B (or C, M, Y, K with keep_cmyk).
 struct LibjpegPixels {
   bool ok = false;
-  int width = 0, height = 0, components = 0;  // components of the output: 1 or 3
+  int width = 0, height = 0, components = 0;  // components of the output: 1, 3 or 4
   std::vector<uint8_t> pixels = {};
   std::string message;  // libjpeg's error text when ok is false
   int warnings = 0;     // e.g. for data that ends early
