@@ -1,6 +1,9 @@
-/* PNG reading: whole files decoded to 8-bit RGBA. */
+/* PNG reading (whole files decoded to 8-bit RGBA) and writing (8-bit RGBA
+ * to a file in memory or on disk). */
 #ifndef FOLIMARK_PNG_H
 #define FOLIMARK_PNG_H
+
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,8 +23,48 @@ extern "C" {
  * so calls may overlap. */
 unsigned char *tvl_png_decode(const char *path, int *width, int *height, const char **error);
 
+/* PNG writing: 8-bit RGBA pixels to the simplest valid file (signature,
+ * IHDR of colour type 6, the image data as one zlib stream from tvl_deflate
+ * with filter type 0 on every row, IEND). */
+
+/* Returns the CRC-32 of the chunk it appends to the malloc'ed block *buffer
+ * of *length bytes: data_length (4 bytes, big-endian), the 4 type bytes, the
+ * data, and the CRC of type and data. The block is enlarged with one realloc
+ * and *length advanced by data_length + 12. On failure (memory, a NULL
+ * buffer, length or type pointer, NULL data with data_length above 0, or
+ * data_length above the PNG chunk limit 2^31 - 1) it returns 0 and leaves
+ * *buffer and *length as they were; a CRC may itself be 0, so callers tell
+ * success by *length growing. */
+uint32_t png_chunk(unsigned char **buffer, uint64_t *length, const char *type,
+                   const unsigned char *data, uint32_t data_length);
+
+/* Returns a malloc'ed PNG file of the width x height image at pixels (R, G,
+ * B, A per pixel, rows top to bottom, width*height*4 bytes) and stores its
+ * size in *out_length; the caller frees it with free. Returns NULL, with
+ * *out_length untouched, when width or height is not above 0, when pixels or
+ * out_length is NULL, when the image is too large (its filtered rows must stay
+ * below 2^31 bytes, as the decoder requires) or when memory runs out. */
+unsigned char *tvl_png_encode(int width, int height, const unsigned char *pixels,
+                              uint64_t *out_length);
+
+/* Returns 1 after writing the PNG file of the image (as tvl_png_encode makes
+ * it) to path, or 0 when the arguments are refused, encoding fails, or the
+ * file cannot be written whole. The file appears only once every byte is
+ * written, so a failure leaves any earlier file at path as it was and no
+ * partial file behind. */
+int tvl_png_write(const char *path, int width, int height, const unsigned char *pixels);
+
 #ifdef __cplusplus
 }
+
+namespace png_internal {
+// Returns what tvl_png_encode returns, with the image data spread over IDAT
+// chunks of at most idat_limit bytes (at least 1). tvl_png_encode uses the
+// PNG chunk limit, which only images of gigabytes reach; tests reach the
+// splitting with small ones.
+unsigned char *encode_with_idat_limit(int width, int height, const unsigned char *pixels,
+                                      uint64_t *out_length, uint32_t idat_limit);
+}  // namespace png_internal
 #endif
 
 #endif /* FOLIMARK_PNG_H */
