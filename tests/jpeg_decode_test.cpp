@@ -4,6 +4,8 @@
 // mutated files never crash; the corpus decodes as libjpeg-turbo reads it.
 #include <gtest/gtest.h>
 
+#include "support/failing_allocator.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -24,49 +26,7 @@
 #include "jpeg/jpeg.h"
 #include "support/jpeg_maker.h"
 
-// --- allocation control ------------------------------------------------------
-// Every operator new of this program goes through here, so that a test can
-// make the n-th allocation fail, or record the largest request of a call.
 
-namespace {
-
-long g_allocations_left = -1;  // negative: never fail
-bool g_failed = false;
-bool g_tracking = false;
-size_t g_largest = 0;
-
-void *allocate(std::size_t size) {
-  if (g_tracking && size > g_largest) g_largest = size;
-  if (g_allocations_left == 0) {
-    g_allocations_left = -1;
-    g_failed = true;
-    throw std::bad_alloc();
-  }
-  if (g_allocations_left > 0) --g_allocations_left;
-  if (void *p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void *operator new(std::size_t size) { return allocate(size); }
-void *operator new[](std::size_t size) { return allocate(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-  try {
-    return allocate(size);
-  } catch (const std::bad_alloc &) {
-    return nullptr;
-  }
-}
-void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
