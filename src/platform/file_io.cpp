@@ -6,7 +6,9 @@
 #include <new>
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -46,11 +48,54 @@ std::string temporary_name(const char *path) {
   return std::string(path) + ".tmp-" + std::to_string(pid) + "-" + std::to_string(++counter);
 }
 
+#if defined(_WIN32)
+// The errno value that describes a Windows error code best, so that messages
+// made with strerror read the same on every platform.
+int errno_from_windows(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_NOT_SAME_DEVICE:
+      return EXDEV;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    default:
+      return EIO;
+  }
+}
+#endif
+
 // Returns a new file opened for writing, failing when the name exists. It
 // gets the permissions an ordinary fopen would have given.
 std::FILE *open_new_file(const std::string &name) {
 #if defined(_WIN32)
-  return std::fopen(name.c_str(), "wbx");
+  // Not fopen's "x" mode: the older Windows runtimes reject it.
+  const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                       _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE *f = _fdopen(fd, "wb");
+  if (f == nullptr) {
+    const int saved = errno;
+    _close(fd);
+    _unlink(name.c_str());
+    errno = saved;
+  }
+  return f;
 #else
   const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
@@ -65,9 +110,15 @@ std::FILE *open_new_file(const std::string &name) {
 #endif
 }
 
+// Moves the finished file at from onto the name to, replacing what is there
+// in one step; on failure errno says why.
 bool rename_over(const std::string &from, const char *to) {
 #if defined(_WIN32)
-  return MoveFileExA(from.c_str(), to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (MoveFileExA(from.c_str(), to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+    return true;
+  }
+  errno = errno_from_windows(GetLastError());
+  return false;
 #else
   return std::rename(from.c_str(), to) == 0;
 #endif
@@ -162,8 +213,13 @@ std::string replacement_target(const char *path) {
 // over it would replace the device instead of writing to it.
 bool is_special_file(const char *path) {
 #if defined(_WIN32)
-  (void)path;
-  return false;
+  // NUL, CON, COM1 and named pipes open as handles that are not disk files.
+  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const DWORD type = GetFileType(handle);
+  CloseHandle(handle);
+  return type != FILE_TYPE_DISK && type != FILE_TYPE_UNKNOWN;
 #else
   struct stat info;
   return stat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
