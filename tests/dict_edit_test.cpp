@@ -118,6 +118,79 @@ TEST(PageResources, Table) {
   }
 }
 
+// Resources of a page stamped before: the earlier stamp keeps its names, the
+// new one takes the first free ones, looked up inline and in indirect
+// category dictionaries alike.
+TEST(PageResources, NamesInUseAreNotTakenAgain) {
+  struct Case {
+    const char *name;
+    std::vector<Object> objects;
+    StampObjects nums;
+    const char *expected;
+  };
+  const std::string page = "<< /Type /Page /Parent 2 0 R ";
+  const Case cases[] = {
+      {"stamped once",
+       with_root("", {{3, 0, page + "/Resources << /Font << /F_STAMP 5 0 R >> "
+                                    "/ExtGState << /GS_STAMP 6 0 R >> >> >>"}}),
+       text_nums(12, 13),
+       "<< /Font << /F_STAMP 5 0 R  /F_STAMP1 12 0 R >> "
+       "/ExtGState << /GS_STAMP 6 0 R  /GS_STAMP1 13 0 R >> >>"},
+      {"stamped twice, in any order",
+       with_root("", {{3, 0, page + "/Resources << /Font << /F_STAMP1 7 0 R /F_STAMP 5 0 R >> >> >>"}}),
+       text_nums(12, 0), "<< /Font << /F_STAMP1 7 0 R /F_STAMP 5 0 R  /F_STAMP2 12 0 R >> >>"},
+      {"indirect category",
+       with_root("", {{3, 0, page + "/Resources << /XObject 8 0 R >> >>"},
+                      {8, 0, "<< /Im_STAMP 4 0 R >>"}}),
+       image_nums(0, 14), "<< /XObject <<  /Im_STAMP 4 0 R  /Im_STAMP1 14 0 R >> >>"},
+      {"similar names are no clash",
+       with_root("", {{3, 0, page + "/Resources << /Font << /F_STAMPED 5 0 R /F_STAMP2 6 0 R >> "
+                                    "/XObject << /F_STAMP 4 0 R >> >> >>"}}),
+       text_nums(12, 0),
+       "<< /Font << /F_STAMPED 5 0 R /F_STAMP2 6 0 R  /F_STAMP 12 0 R >> "
+       "/XObject << /F_STAMP 4 0 R >> >>"},
+      {"name only inside a value",
+       with_root("", {{3, 0, page + "/Resources << /Font << /F1 << /F_STAMP 1 >> >> >> >>"}}),
+       text_nums(12, 0), "<< /Font << /F1 << /F_STAMP 1 >>  /F_STAMP 12 0 R >> >>"},
+  };
+  for (const Case &c : cases) {
+    PdfDoc doc;
+    ASSERT_TRUE(testpdf::load_objects(c.objects, doc)) << c.name;
+    PageInfo info;
+    info.obj_num = 3;
+    info.parent_num = 2;
+    const OwnedText text = page_resources_text(doc, info, c.nums);
+    ASSERT_NE(text, nullptr) << c.name;
+    EXPECT_STREQ(text.get(), c.expected) << c.name;
+  }
+}
+
+// The operators use the names the resources give them.
+TEST(PageResources, OperatorsUseTheChosenNames) {
+  StampNames names;
+  names.font = "F_STAMP3";
+  names.gs = "GS_STAMP1";
+  names.image = "Im_STAMP2";
+  StampRequest r{};
+  r.kind = STAMP_TEXT;
+  r.text = "Hi";
+  r.font_size = 12;
+  r.opacity = 0.5f;
+  ByteBuf ops;
+  text_operators(ops, r, 13, 10, 20, names);
+  const std::string text(reinterpret_cast<const char *>(ops.data), ops.length);
+  EXPECT_NE(text.find("\n/GS_STAMP1 gs\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("BT\n/F_STAMP3 12 Tf\n"), std::string::npos) << text;
+  ByteBuf image_ops;
+  r.kind = STAMP_IMAGE;
+  r.image_width = 4;
+  r.image_height = 2;
+  image_operators(image_ops, r, 13, 10, 20, names);
+  const std::string image(reinterpret_cast<const char *>(image_ops.data), image_ops.length);
+  EXPECT_NE(image.find("\n/GS_STAMP1 gs\n"), std::string::npos) << image;
+  EXPECT_NE(image.find(" cm\n/Im_STAMP2 Do\nQ\n"), std::string::npos) << image;
+}
+
 // Resources: the object the resources came from is never changed.
 TEST(PageResources, SourceObjectUnchanged) {
   PdfDoc doc;

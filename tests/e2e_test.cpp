@@ -575,6 +575,48 @@ TEST_F(E2e, ColourAndOpacityReachTheOutput) {
   EXPECT_LT(share(r, {0, 0, 612, 792}, area, full_red), 0.01) << "the red is opaque";
 }
 
+// Stamping a stamped file: the earlier stamp keeps its own transparency and
+// font (its names are not reused), every file passes the checks, and each
+// further stamp takes the next free names.
+TEST_F(E2e, StampingAStampedFileKeepsTheEarlierStamp) {
+  const std::string in = ghostscript_pdf(dir(), "in", {{612, 792, {"Twice stamped"}, ""}});
+  const std::string once = dir() + "/once.pdf";
+  const std::string twice = dir() + "/twice.pdf";
+  const std::string thrice = dir() + "/thrice.pdf";
+  const double ax = 100, ay = 300, bx = 100, by = 600;
+  const int size = 48;
+  ASSERT_EQ(folimark_text(in.c_str(), once.c_str(), kStamp, static_cast<float>(ax),
+                          static_cast<float>(ay), size, 0.5f, 0, 255, 0, 0),
+            1)
+      << folimark_last_error();
+  ASSERT_EQ(folimark_text(once.c_str(), twice.c_str(), kStamp, static_cast<float>(bx),
+                          static_cast<float>(by), size, 1.0f, 0, 0, 0, 255),
+            1)
+      << folimark_last_error();
+  ASSERT_EQ(folimark_datetime(twice.c_str(), thrice.c_str(), "YYYY", 20, 20, 10), 1)
+      << folimark_last_error();
+  for (const std::string &path : {once, twice, thrice}) EXPECT_EQ(qpdf_problems(path), "") << path;
+
+  const std::string qdf = qdf_text(thrice);
+  for (const char *name : {"/F_STAMP ", "/F_STAMP1 ", "/F_STAMP2 ", "/GS_STAMP ", "/GS_STAMP1 ",
+                           "/GS_STAMP2 "})
+    EXPECT_EQ(count_of(qdf, name), 2u) << name;  // once in the resources, once in the content
+  EXPECT_EQ(count_of(page_text(thrice, 1), kStamp), 2u);
+
+  const Raster r = render(thrice, 1, 36, false);
+  const Rect first{ax + 2, ay + 3, ax + 4.0 * size, ay + 0.65 * size};
+  const Rect second{bx + 2, by + 3, bx + 4.0 * size, by + 0.65 * size};
+  const Rect page{0, 0, 612, 792};
+  const auto half_red = [](const unsigned char *p) {
+    return p[0] > 220 && p[1] > 90 && p[1] < 170 && p[2] > 90 && p[2] < 170;
+  };
+  const auto full_red = [](const unsigned char *p) { return p[0] > 200 && p[1] < 60 && p[2] < 60; };
+  const auto full_blue = [](const unsigned char *p) { return p[2] > 200 && p[0] < 60 && p[1] < 60; };
+  EXPECT_GT(share(r, page, first, half_red), 0.10) << "the first stamp lost its transparency";
+  EXPECT_LT(share(r, page, first, full_red), 0.01) << "the first stamp became opaque";
+  EXPECT_GT(share(r, page, second, full_blue), 0.10) << "the second stamp is missing";
+}
+
 // UTF-8 text beyond ASCII comes out as the same characters: Latin-1 letters
 // and the WinAnsi-only euro sign and curly quotes.
 TEST_F(E2e, Utf8TextReadsBack) {

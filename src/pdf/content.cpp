@@ -105,8 +105,9 @@ std::vector<uint8_t> selected_pages(const PdfDoc &doc, const StampRequest &reque
 // Builds the page's stream; returns false when its old content could not be
 // decoded, in which case the stream only closes the opener's q before the stamp.
 bool build_page_stream(const PdfDoc &doc, const StampRequest &request, const StampObjects &nums,
-                       const PageInfo &info, const PageContents &contents, ByteBuf &scratch,
-                       PageState &page, DeflateFn deflate, bool *out_of_memory) {
+                       const StampNames &names, const PageInfo &info,
+                       const PageContents &contents, ByteBuf &scratch, PageState &page,
+                       DeflateFn deflate, bool *out_of_memory) {
   ByteBuf old_bytes;
   const bool decoded = append_page_content(doc, contents, scratch, old_bytes);
 
@@ -114,9 +115,9 @@ bool build_page_stream(const PdfDoc &doc, const StampRequest &request, const Sta
   const float y_pos = static_cast<float>(info.box_y) + request.y;
   ByteBuf stamp_ops;
   if (request.kind == STAMP_TEXT)
-    text_operators(stamp_ops, request, nums.gs_num, x_pos, y_pos);
+    text_operators(stamp_ops, request, nums.gs_num, x_pos, y_pos, names);
   else
-    image_operators(stamp_ops, request, nums.gs_num, x_pos, y_pos);
+    image_operators(stamp_ops, request, nums.gs_num, x_pos, y_pos, names);
 
   ByteBuf joined;
   if (!decoded) {
@@ -167,8 +168,14 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
     }
     PageState &page = plan.pages[k];
     page.selected = true;
-    const bool decoded = build_page_stream(doc, request, plan.nums, info, contents, scratch, page,
-                                           deflate, &out_of_memory);
+    OwnedText resources = page_base_resources(doc, info);
+    if (resources == nullptr) {
+      out_of_memory = true;
+      break;
+    }
+    const StampNames names = free_stamp_names(doc, resources.get());
+    const bool decoded = build_page_stream(doc, request, plan.nums, names, info, contents, scratch,
+                                           page, deflate, &out_of_memory);
     page.content_num = ++plan.nums.last_num;
     if (decoded) {
       append_ref(page.contents_value, page.content_num, 0);
@@ -184,7 +191,7 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
       kept_pages.push_back(k);
       kept_contents.push_back(std::move(contents));
     }
-    page.resources = page_resources_text(doc, info, plan.nums);
+    page.resources = add_stamp_entries(doc, std::move(resources), plan.nums, names);
     if (page.resources == nullptr) out_of_memory = true;
     if (out_of_memory) break;
   }

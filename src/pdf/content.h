@@ -23,6 +23,16 @@ struct StampObjects {
   int32_t last_num = 0;  // the largest object number of the output
 };
 
+// The names under which a page's resources know the stamp's objects. A page
+// stamped before already uses the plain names for its earlier stamp, which
+// must keep its own font, transparency and picture; the new stamp then takes
+// the first free names of the form F_STAMP1, F_STAMP2, ...
+struct StampNames {
+  std::string font = "F_STAMP";
+  std::string gs = "GS_STAMP";
+  std::string image = "Im_STAMP";
+};
+
 // What one page of the document becomes.
 struct PageState {
   bool selected = false;
@@ -60,9 +70,9 @@ int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan,
 
 // The stamp's operators for one page, with the origin at (x_pos, y_pos).
 void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                    float y_pos);
+                    float y_pos, const StampNames &names = {});
 void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                     float y_pos);
+                     float y_pos, const StampNames &names = {});
 
 // Appends one line of UTF-8 text as the bytes of a PDF literal string in
 // WinAnsiEncoding (without the parentheses).

@@ -39,8 +39,19 @@ void strip_dict_entry(char *text, std::string_view name);
 // when it does not end in ">>").
 OwnedText dict_append_before_close(OwnedText text, std::string_view addition);
 
-// Returns the new resources text of a page: a copy of its own /Resources,
-// else its nearest ancestor's, else "<< >>", with the stamp's entries added.
+// Returns the resources a page starts from: a copy of its own /Resources,
+// else its nearest ancestor's, else "<< >>" (nullptr when memory runs out).
+OwnedText page_base_resources(const PdfDoc &doc, const PageInfo &page);
+
+// Returns names for the stamp's entries that the resources do not use yet.
+StampNames free_stamp_names(const PdfDoc &doc, const char *resources);
+
+// Returns the resources text with the stamp's entries added under names.
+OwnedText add_stamp_entries(const PdfDoc &doc, OwnedText resources, const StampObjects &nums,
+                            const StampNames &names);
+
+// Returns the new resources text of a page: its base resources with the
+// stamp's entries added under free names.
 OwnedText page_resources_text(const PdfDoc &doc, const PageInfo &page, const StampObjects &nums);
 
 // Returns the rewritten dictionary of a stamped page: its own entries less

@@ -37,13 +37,41 @@ OwnedText own_resources(const PdfDoc &doc, const ObjEntry *entry, bool *found) {
 }
 
 // Returns the entry text "/<key> <num> 0 R".
-std::string entry_text(const char *key, int32_t num) {
-  return std::string("/") + key + " " + std::to_string(num) + " 0 R";
+std::string entry_text(const std::string &key, int32_t num) {
+  return "/" + key + " " + std::to_string(num) + " 0 R";
+}
+
+// Returns true when the resources' sub-dictionary category (inline, or an
+// indirect object) has an entry named key.
+bool category_has_key(const PdfDoc &doc, const char *resources, std::string_view category,
+                      std::string_view key) {
+  const Bytes s{reinterpret_cast<const uint8_t *>(resources), std::strlen(resources)};
+  const int32_t end = static_cast<int32_t>(s.size());
+  const int32_t name = find_dict_key(s, 0, end, category);
+  if (name < 0) return false;
+  int32_t value = skip_ws(s, name + 1 + static_cast<int32_t>(category.size()));
+  if (value + 1 < end && s[value] == '<' && s[value + 1] == '<')
+    return find_dict_key(s, value, end, key) >= 0;
+  if (value >= end || !is_digit(s[value])) return false;
+  const ObjEntry *target = find_obj(doc, parse_int_at(s, &value));
+  if (target == nullptr) return false;
+  const DictRange r = dict_range(doc, *target);
+  return r.present && find_dict_key(r.bytes, r.start, r.end, key) >= 0;
+}
+
+// Returns base, or base followed by the first number that makes a name the
+// category does not hold yet.
+std::string free_name(const PdfDoc &doc, const char *resources, std::string_view category,
+                      const std::string &base) {
+  std::string name = base;
+  for (int n = 1; category_has_key(doc, resources, category, name); ++n)
+    name = base + std::to_string(n);
+  return name;
 }
 
 }  // namespace
 
-OwnedText page_resources_text(const PdfDoc &doc, const PageInfo &page, const StampObjects &nums) {
+OwnedText page_base_resources(const PdfDoc &doc, const PageInfo &page) {
   const ObjEntry *entry = find_obj(doc, page.obj_num);
   bool found = false;
   OwnedText text = own_resources(doc, entry, &found);
@@ -53,15 +81,34 @@ OwnedText page_resources_text(const PdfDoc &doc, const PageInfo &page, const Sta
     if (holder > 0) text = own_resources(doc, find_obj(doc, holder), &found);
   }
   if (text == nullptr) text = owned_copy("<< >>");
+  return text;
+}
+
+StampNames free_stamp_names(const PdfDoc &doc, const char *resources) {
+  StampNames names;
+  if (resources == nullptr) return names;
+  names.font = free_name(doc, resources, "Font", names.font);
+  names.gs = free_name(doc, resources, "ExtGState", names.gs);
+  names.image = free_name(doc, resources, "XObject", names.image);
+  return names;
+}
+
+OwnedText add_stamp_entries(const PdfDoc &doc, OwnedText text, const StampObjects &nums,
+                            const StampNames &names) {
   if (nums.font_num > 0)
-    text = insert_subdict_entry(doc, std::move(text), "Font", entry_text("F_STAMP", nums.font_num));
+    text = insert_subdict_entry(doc, std::move(text), "Font", entry_text(names.font, nums.font_num));
   if (nums.gs_num > 0)
-    text = insert_subdict_entry(doc, std::move(text), "ExtGState",
-                                entry_text("GS_STAMP", nums.gs_num));
+    text = insert_subdict_entry(doc, std::move(text), "ExtGState", entry_text(names.gs, nums.gs_num));
   if (nums.image_num > 0)
     text = insert_subdict_entry(doc, std::move(text), "XObject",
-                                entry_text("Im_STAMP", nums.image_num));
+                                entry_text(names.image, nums.image_num));
   return text;
+}
+
+OwnedText page_resources_text(const PdfDoc &doc, const PageInfo &page, const StampObjects &nums) {
+  OwnedText text = page_base_resources(doc, page);
+  const StampNames names = free_stamp_names(doc, text.get());
+  return add_stamp_entries(doc, std::move(text), nums, names);
 }
 
 OwnedText rewrite_page_dict(const PdfDoc &doc, const ObjEntry &page, const PageState &state) {

@@ -27,16 +27,24 @@ void append_numbers(ByteBuf &ops, const double *values, int count, int precision
   }
 }
 
-void append_opening(ByteBuf &ops, int32_t gs_num) {
+void append_name(ByteBuf &ops, const std::string &name) {
+  buf_str(ops, "/");
+  buf_str(ops, name);
+}
+
+void append_opening(ByteBuf &ops, int32_t gs_num, const StampNames &names) {
   buf_str(ops, "\nq\n");
-  if (gs_num > 0) buf_str(ops, "/GS_STAMP gs\n");
+  if (gs_num > 0) {
+    append_name(ops, names.gs);
+    buf_str(ops, " gs\n");
+  }
 }
 
 }  // namespace
 
 void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                    float y_pos) {
-  append_opening(ops, gs_num);
+                    float y_pos, const StampNames &names) {
+  append_opening(ops, gs_num, names);
 
   const double rgb[3] = {unit_component(request.color_r), unit_component(request.color_g),
                          unit_component(request.color_b)};
@@ -62,7 +70,9 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
   const int32_t size = defaulted ? kDefaultFontSize : request.font_size;
   const double leading =
       defaulted ? kDefaultLeading : static_cast<double>(static_cast<float>(size) * 1.2f);
-  buf_str(ops, "BT\n/F_STAMP ");
+  buf_str(ops, "BT\n");
+  append_name(ops, names.font);
+  buf_str(ops, " ");
   buf_int(ops, size);
   buf_str(ops, " Tf\n");
   buf_fixed(ops, leading, 2);
@@ -88,8 +98,8 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
 }
 
 void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                     float y_pos) {
-  append_opening(ops, gs_num);
+                     float y_pos, const StampNames &names) {
+  append_opening(ops, gs_num, names);
   const float scale = request.image_scale > 0 ? request.image_scale : 1.0f;
   const double size[2] = {static_cast<float>(request.image_width) * scale,
                           static_cast<float>(request.image_height) * scale};
@@ -99,5 +109,7 @@ void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, 
   buf_str(ops, " ");
   const double origin[2] = {x_pos, y_pos};
   append_numbers(ops, origin, 2, 2);
-  buf_str(ops, " cm\n/Im_STAMP Do\nQ\n");
+  buf_str(ops, " cm\n");
+  append_name(ops, names.image);
+  buf_str(ops, " Do\nQ\n");
 }
