@@ -1194,6 +1194,8 @@ TEST(LoadCost, UnterminatedBodiesCostOneScan) {
       {"streams without endstream", "1 0 obj <<>> stream\ne ", 50000},
       {"unclosed dictionaries", "1 0 obj << ", 20000},
       {"single < after obj", "1 0 obj <x ", 20000},
+      {"unterminated strings in dictionaries", "1 0 obj << /T (x >> endobj ", 20000},
+      {"unterminated strings in streams' dictionaries", "1 0 obj << /T (x >> stream\ne ", 20000},
   };
   for (const Case &c : cases) {
     std::string text;

@@ -91,6 +91,26 @@ struct BodySearches {
   KeywordSearch endstream{"endstream"};
 };
 
+// The header positions of the scanned objects, asked for in rising order:
+// after(pos) is the first header beyond pos, or -1 when none follows. The
+// questions only move forward, so all of them together cost one pass.
+struct NextHeader {
+  const std::vector<ObjEntry> &index;
+  size_t at;
+
+  int32_t after(int32_t pos) {
+    while (at < index.size() && (index[at].in_objstm || index[at].hdr_pos <= pos)) ++at;
+    return at < index.size() ? index[at].hdr_pos : -1;
+  }
+};
+
+// The smaller of two scan limits, where -1 means the end of the file.
+int32_t nearer_limit(int32_t a, int32_t b) {
+  if (a < 0) return b;
+  if (b < 0) return a;
+  return a < b ? a : b;
+}
+
 void resolve_stream(Bytes s, ObjEntry &e, FirstByNumber &first, BodySearches &search) {
   const int32_t length = static_cast<int32_t>(s.size());
   const int32_t v = declared_length(s, e, first);
@@ -122,21 +142,23 @@ void resolve_stream(Bytes s, ObjEntry &e, FirstByNumber &first, BodySearches &se
   }
 }
 
-void resolve_plain(Bytes s, ObjEntry &e, BodySearches &search) {
+void resolve_plain(Bytes s, ObjEntry &e, BodySearches &search, NextHeader &next) {
   const int32_t length = static_cast<int32_t>(s.size());
   int32_t t;
   if (e.dict_pos < 0) {
     t = search.endobj.find(s, e.hdr_pos);
     if (t < 0) return;
   } else {
+    // The dictionary ends before the next object's header at the latest.
+    const int32_t bound = next.after(e.dict_pos);
     t = search.endobj.find(s, e.dict_pos);
     if (t >= 0) {
-      const int32_t c = find_object_dict_close(s, e.dict_pos, t);
+      const int32_t c = find_object_dict_close(s, e.dict_pos, nearer_limit(t, bound));
       // An "obj" between the dictionary and this "endobj" means the endobj
       // belongs to a later object: this one ends with its dictionary.
       if (c >= 0 && find_kw(s.first(static_cast<size_t>(t) + 1), c, "obj") >= 0) t = c;
     } else {
-      t = find_object_dict_close(s, e.dict_pos, -1);
+      t = find_object_dict_close(s, e.dict_pos, bound);
       if (t < 0) return;
     }
   }
@@ -205,6 +227,9 @@ void scan_pass1(Bytes s, std::vector<ObjEntry> &index) {
   const int32_t length = static_cast<int32_t>(s.size());
   if (length < 4) return;
   const uint8_t *base = s.data();
+  const size_t first = index.size();
+  // First every object header, in file order; the position of each "obj"
+  // waits in dict_pos until the dictionaries are looked at below.
   for (int32_t p = 0; p <= length - 4; ++p) {
     // Jump to the next candidate "obj".
     const void *o = std::memchr(base + p, 'o', static_cast<size_t>(length - 4 - p + 1));
@@ -219,40 +244,47 @@ void scan_pass1(Bytes s, std::vector<ObjEntry> &index) {
     e.gen = parse_int_at(s, &q);
     if (e.num < 1) continue;
     e.hdr_pos = hdr;
-    const int32_t after = skip_ws(s, p + 3);
-    if (after < length && s[after] == '<') {
-      e.dict_pos = after;
-      const int32_t close = find_object_dict_close(s, after, -1);
-      if (close >= 0) {
-        const int32_t kw = skip_ws(s, close);
-        if (kw_at(s, kw, "stream")) {
-          e.stream_kw_pos = kw;
-          e.is_stream = 1;
-          int32_t d = kw + 6;
-          int32_t k = d;
-          while (k < length && (s[k] == ' ' || s[k] == '\t')) ++k;
-          if (k + 1 < length && s[k] == '\r' && s[k + 1] == '\n') {
-            d = k + 2;
-          } else if (k < length && (s[k] == '\r' || s[k] == '\n')) {
-            d = k + 1;
-          }
-          e.data_pos = d;
-        }
-      }
-    }
+    e.dict_pos = p;
     index.push_back(e);
+  }
+  // Then each dictionary, which never runs past the next object's header:
+  // a string left open in one object must not make every object scan to
+  // the end of the file.
+  NextHeader next{index, first};
+  for (size_t i = first; i < index.size(); ++i) {
+    ObjEntry &e = index[i];
+    const int32_t after = skip_ws(s, e.dict_pos + 3);
+    e.dict_pos = -1;
+    if (after >= length || s[after] != '<') continue;
+    e.dict_pos = after;
+    const int32_t close = find_object_dict_close(s, after, next.after(after));
+    if (close < 0) continue;
+    const int32_t kw = skip_ws(s, close);
+    if (!kw_at(s, kw, "stream")) continue;
+    e.stream_kw_pos = kw;
+    e.is_stream = 1;
+    int32_t d = kw + 6;
+    int32_t k = d;
+    while (k < length && (s[k] == ' ' || s[k] == '\t')) ++k;
+    if (k + 1 < length && s[k] == '\r' && s[k + 1] == '\n') {
+      d = k + 2;
+    } else if (k < length && (s[k] == '\r' || s[k] == '\n')) {
+      d = k + 1;
+    }
+    e.data_pos = d;
   }
 }
 
 void resolve_body_bounds(Bytes s, std::vector<ObjEntry> &index) {
   FirstByNumber first{index, {}, false};
   BodySearches search;
+  NextHeader next{index, 0};
   for (ObjEntry &e : index) {
     if (e.in_objstm) continue;
     if (e.is_stream) {
       resolve_stream(s, e, first, search);
     } else {
-      resolve_plain(s, e, search);
+      resolve_plain(s, e, search, next);
     }
   }
 }
