@@ -611,6 +611,8 @@ TEST(StampPlan, DecodableFiltersAreJoined) {
       testpdf::flate_stream("/DecodeParms << /Predictor 1 >>", "1 g"),
       testpdf::stream("/Filter [ /FlateDecode ]", zlib_bytes("1 g")),
       testpdf::stream("/Filter/FlateDecode", zlib_bytes("1 g")),
+      testpdf::stream("/Filter /Fl", zlib_bytes("1 g")),
+      testpdf::stream("/Filter [/Fl]", zlib_bytes("1 g")),
   };
   for (const std::string &s : cases) {
     auto objects = one_page("/Contents 4 0 R");

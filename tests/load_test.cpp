@@ -600,6 +600,23 @@ TEST(DefinitionSelection, LaterFileDefinitionWinsWhateverTheGeneration) {
   EXPECT_EQ(find_obj(l.doc, 5)->gen, 0);
 }
 
+// Object streams compressed under the filter's full name or its
+// abbreviation /Fl are expanded alike.
+TEST(DefinitionSelection, AbbreviatedFlateObjectStreamIsExpanded) {
+  for (const char *filter : {"/Filter /FlateDecode", "/Filter /Fl", "/Filter [/Fl]"}) {
+    int first = 0;
+    const std::string text = testpdf::object_stream_text({{6, "<< /Six 6 >>"}}, &first);
+    std::vector<Object> objects = kCatalogAndPage;
+    objects.push_back({10, 0, testpdf::stream("/Type /ObjStm /N 1 /First " + std::to_string(first) +
+                                                  " " + filter,
+                                              testpdf::zlib_compress(text))});
+    const Loaded l = load(testpdf::build(objects, 1));
+    ASSERT_EQ(l.result, 1) << l.error;
+    ASSERT_NE(find_obj(l.doc, 6), nullptr) << filter;
+    EXPECT_EQ(find_obj(l.doc, 6)->in_objstm, 1) << filter;
+  }
+}
+
 TEST(DefinitionSelection, FileDefinitionWinsOverObjectStream) {
   struct Case { const char *what; bool file_first; };
   for (const Case c : {Case{"file object before the object stream", true},

@@ -37,7 +37,10 @@ bool stream_is_flate(Bytes file, const ObjEntry &e) {
   const Bytes dict = file.first(static_cast<size_t>(end));
   const int32_t filter = find_name(dict, e.dict_pos, end, "Filter");
   if (filter < 0) return false;
-  return find_name(dict, skip_ws(dict, filter + 7), end, "FlateDecode") >= 0;
+  // /Fl is the abbreviation that inline images use; some writers put it on
+  // streams too, and readers accept it there.
+  const int32_t value = skip_ws(dict, filter + 7);
+  return find_name(dict, value, end, "FlateDecode") >= 0 || find_name(dict, value, end, "Fl") >= 0;
 }
 
 const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scratch,

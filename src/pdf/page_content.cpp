@@ -110,9 +110,13 @@ bool stream_filter_decodable(Bytes file, const ObjEntry &e) {
     in_array = true;
     pos = skip_ws(dict, pos + 1);
   }
-  if (find_name(dict, pos, end, "FlateDecode") != pos) return false;
+  // The full name, or its abbreviation /Fl.
+  int32_t name_len = 0;
+  if (find_name(dict, pos, end, "FlateDecode") == pos) name_len = 12;
+  else if (find_name(dict, pos, end, "Fl") == pos) name_len = 3;
+  else return false;
   if (!in_array) return true;
-  pos = skip_ws(dict, pos + 12);
+  pos = skip_ws(dict, pos + name_len);
   return pos < end && dict[pos] == ']';
 }
 
