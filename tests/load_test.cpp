@@ -2,6 +2,7 @@
 // definition of an object number wins, how the catalog is settled, how
 // stream data is delimited and decoded, and how object streams are cut into
 // objects.
+#include <folimark.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -736,6 +737,27 @@ TEST(CatalogSearch, InfoIsCarriedOver) {
   EXPECT_EQ(l.doc.info_num, 4);
   EXPECT_EQ(l.doc.out_info_num, 4);
   EXPECT_EQ(l.doc.catalog_num, 1);
+}
+
+// The written trailer names /Info only when that object is in the output.
+TEST(CatalogSearch, WrittenTrailerNamesOnlyAnInfoThatExists) {
+  struct Case { const char *what; bool info_object; const char *expected; };
+  for (const Case c : {Case{"present", true, "/Info 4 0 R"}, Case{"missing", false, nullptr}}) {
+    std::vector<Object> objects = kCatalogAndPage;
+    if (c.info_object) objects.push_back({4, 0, "<< /Title (x) >>"});
+    const std::string in = testpdf::temp_path("info-in.pdf");
+    const std::string out = testpdf::temp_path("info-out.pdf");
+    testpdf::write_file(in, testpdf::build(objects, 1, with_trailer("/Info 4 0 R")));
+    ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), "x", 10, 10, 12, 1, 0, 0, 0, 0), 1)
+        << folimark_last_error();
+    const std::string written = testpdf::read_file(out);
+    const std::string trailer = written.substr(written.rfind("trailer"));
+    if (c.expected != nullptr) {
+      EXPECT_NE(trailer.find(c.expected), std::string::npos) << c.what << ": " << trailer;
+    } else {
+      EXPECT_EQ(trailer.find("/Info"), std::string::npos) << c.what << ": " << trailer;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

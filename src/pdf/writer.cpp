@@ -240,7 +240,12 @@ bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
   put_int(w, last_num + 1);
   put(w, " /Root ");
   put_reference(w, doc.catalog_num > 0 ? doc.catalog_num : 1);
-  if (doc.out_info_num > 0) {
+  // /Info only when the input has that object and it is written: a missing
+  // one's number may now belong to one of the stamp's new objects.
+  const int32_t info = doc.out_info_num;
+  const bool info_dropped = info > 0 && static_cast<size_t>(info) < plan.drop_obj.size() &&
+                            plan.drop_obj[static_cast<size_t>(info)] != 0;
+  if (info > 0 && find_obj(doc, info) != nullptr && !info_dropped) {
     put(w, " /Info ");
     put_reference(w, doc.out_info_num);
   }
