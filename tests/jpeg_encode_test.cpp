@@ -987,6 +987,19 @@ TEST(JpegEncodeFile, FailsCleanly) {
   EXPECT_FALSE(fs::exists(bad));
 }
 
+// An existing file is replaced whole, and nothing is left beside it.
+TEST(JpegEncodeFile, ReplacesAnExistingFile) {
+  TempDir dir;
+  const Picture p = natural_picture(20, 10);
+  const fs::path out = dir.path / "old.jpg";
+  { std::ofstream(out, std::ios::binary) << std::string(100000, 'x'); }
+  ASSERT_EQ(tvl_jpeg_write(out.string().c_str(), p.width, p.height, p.rgba.data()), 1);
+  EXPECT_EQ(read_file(out), encode(p, 75));
+  size_t entries = 0;
+  for (const auto &e : fs::directory_iterator(dir.path)) entries += e.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(entries, 1u);
+}
+
 // A device that takes no bytes: the small file stays in the stdio buffer
 // until it is closed, so only the result of closing reveals the failure.
 TEST(JpegEncodeFile, AFullDeviceIsAFailure) {

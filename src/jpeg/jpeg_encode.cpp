@@ -20,6 +20,7 @@
 #include "jpeg/jpeg.h"
 #include "jpeg/jpeg_encode_internal.h"
 #include "jpeg/jpeg_encode_tables.h"
+#include "platform/file_io.h"
 
 namespace jpeg_enc {
 namespace {
@@ -422,12 +423,14 @@ int tvl_jpeg_write(const char *path, int width, int height, const unsigned char 
   size_t len = 0;
   unsigned char *bytes = tvl_jpeg_write_mem(width, height, rgba, 75, &len);
   if (!bytes) return 0;
+  // The file is replaced only once every byte is on disk: a failed write
+  // leaves no partial picture and keeps an earlier file of that name.
   int ok = 0;
-  if (std::FILE *f = std::fopen(path, "wb")) {
-    ok = std::fwrite(bytes, 1, len, f) == len;
-    // Buffered bytes reach the file only when it is closed, so a failed
-    // close is a failed write.
-    if (std::fclose(f) != 0) ok = 0;
+  try {
+    ok = replace_file(path, std::span<const uint8_t>(bytes, len)).status == WriteStatus::ok ? 1 : 0;
+  } catch (...) {
+    // Only the temporary file's name is allocated on the way.
+    ok = 0;
   }
   std::free(bytes);
   return ok;
