@@ -12,32 +12,38 @@ unsigned reverse(unsigned code, int len) {
 }
 
 // Node arrays and the priority queue of one construction. Leaves are nodes
-// 0..elems-1, internal nodes follow in creation order.
+// 0..elems-1, internal nodes follow in creation order. A queue entry packs
+// the node's frequency and depth above its number, so that comparing
+// entries shifted by kNodeBits compares frequency, then depth, and the
+// queue needs no lookups in the node arrays.
 struct Builder {
-  uint32_t freq[kNodes];
-  uint16_t depth[kNodes];
+  static constexpr int kNodeBits = 10;  // kNodes fits
+  static constexpr int kDepthBits = 16;
+  static_assert(kNodes <= (1 << kNodeBits));
+
   int16_t dad[kNodes];
   int16_t len[kNodes];
-  int heap[kMaxAlphabet + 1];  // 1-based
+  uint64_t heap[kMaxAlphabet + 1];  // 1-based
   int heap_len = 0;
   // Nodes in the order they leave the queue (two per merge, the root last).
   int taken[kNodes];
   int ntaken = 0;
 
-  // The queue order: a before b if freq(a) < freq(b), or equal and depth(a) <= depth(b).
-  bool before(int a, int b) const {
-    return freq[a] < freq[b] || (freq[a] == freq[b] && depth[a] <= depth[b]);
+  static uint64_t entry(uint64_t freq, uint64_t depth, int node) {
+    return (freq << kDepthBits | depth) << kNodeBits | static_cast<uint64_t>(node);
   }
+  static uint64_t order(uint64_t e) { return e >> kNodeBits; }
+  static int node(uint64_t e) { return static_cast<int>(e & ((1u << kNodeBits) - 1)); }
+  static uint64_t freq(uint64_t e) { return e >> (kNodeBits + kDepthBits); }
+  static uint64_t depth(uint64_t e) { return (e >> kNodeBits) & ((1u << kDepthBits) - 1); }
 
+  // The queue order: a before b if freq(a) < freq(b), or equal and
+  // depth(a) <= depth(b); the right child is taken only when strictly smaller.
   void sift_down(int k) {
-    const int v = heap[k];
+    const uint64_t v = heap[k];
     for (int j = 2 * k; j <= heap_len; j = 2 * k) {
-      if (j < heap_len) {
-        const int l = heap[j], r = heap[j + 1];
-        // The right child only when strictly smaller: frequency, then depth.
-        if (freq[r] < freq[l] || (freq[r] == freq[l] && depth[r] < depth[l])) j++;
-      }
-      if (before(v, heap[j])) break;
+      if (j < heap_len && order(heap[j + 1]) < order(heap[j])) j++;
+      if (order(v) <= order(heap[j])) break;
       heap[k] = heap[j];
       k = j;
     }
@@ -51,38 +57,34 @@ int huff_build(const uint32_t *freq_in, int elems, int max_length, uint8_t *lens
   Builder b;
   int max_code = -1;
   for (int n = 0; n < elems; n++) {
-    b.freq[n] = freq_in[n];
-    b.depth[n] = 0;
     b.len[n] = 0;
     if (freq_in[n] != 0) {
-      b.heap[++b.heap_len] = n;
+      b.heap[++b.heap_len] = Builder::entry(freq_in[n], 0, n);
       max_code = n;
     }
   }
   // Fewer than two used symbols: add symbols so that a two-symbol code exists.
   while (b.heap_len < 2) {
     const int node = max_code < 2 ? ++max_code : 0;
-    b.heap[++b.heap_len] = node;
-    b.freq[node] = 1;
+    b.heap[++b.heap_len] = Builder::entry(1, 0, node);
   }
   for (int k = b.heap_len / 2; k >= 1; k--) b.sift_down(k);
 
   int next = elems;
   while (b.heap_len >= 2) {
-    const int n = b.heap[1];
+    const uint64_t n = b.heap[1];
     b.heap[1] = b.heap[b.heap_len--];
     b.sift_down(1);
-    const int m = b.heap[1];
-    b.taken[b.ntaken++] = n;
-    b.taken[b.ntaken++] = m;
-    b.freq[next] = b.freq[n] + b.freq[m];
-    b.depth[next] = static_cast<uint16_t>((b.depth[n] > b.depth[m] ? b.depth[n] : b.depth[m]) + 1);
-    b.dad[n] = b.dad[m] = static_cast<int16_t>(next);
-    b.heap[1] = next;
+    const uint64_t m = b.heap[1];
+    b.taken[b.ntaken++] = Builder::node(n);
+    b.taken[b.ntaken++] = Builder::node(m);
+    const uint64_t depth = (Builder::depth(n) > Builder::depth(m) ? Builder::depth(n) : Builder::depth(m)) + 1;
+    b.dad[Builder::node(n)] = b.dad[Builder::node(m)] = static_cast<int16_t>(next);
+    b.heap[1] = Builder::entry(Builder::freq(n) + Builder::freq(m), depth, next);
     b.sift_down(1);
     next++;
   }
-  b.taken[b.ntaken++] = b.heap[1];
+  b.taken[b.ntaken++] = Builder::node(b.heap[1]);
 
   // Lengths from the root outwards: the later a node was taken, the nearer
   // the root, so walking the taken list backwards meets parents first.
