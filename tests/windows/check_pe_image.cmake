@@ -1,7 +1,9 @@
 # Reads the PE headers of the DLL and the tool with objdump: the DLL exports
 # exactly the expected names, undecorated, and both import only DLLs that
 # every Windows installation has (and the tool, the folimark DLL).
-#   cmake -DOBJDUMP=objdump -DDLL=x.dll -DTOOL=y.exe -DEXPECTED=names.txt -P check_pe_image.cmake
+# The DLL also carries its version information.
+#   cmake -DOBJDUMP=objdump -DDLL=x.dll -DTOOL=y.exe -DEXPECTED=names.txt -DVERSION=x.y.z
+#         -P check_pe_image.cmake
 cmake_minimum_required(VERSION 3.20)
 
 # The names of the DLLs a PE file imports.
@@ -55,3 +57,13 @@ get_filename_component(dll_name ${DLL} NAME)
 if(NOT dll_name STREQUAL "tarvello-folimark.dll")
   message(FATAL_ERROR "the DLL is called ${dll_name}")
 endif()
+
+# The version resource holds its texts in UTF-16; only the two wanted ones
+# are kept (other bytes of the file read as text would upset CMake's lists).
+string(REPLACE "." "\\." version_pattern "${VERSION}")
+file(STRINGS ${DLL} texts ENCODING UTF-16LE REGEX "^(tarvello-folimark\\.dll|${version_pattern})$")
+foreach(wanted IN ITEMS "tarvello-folimark.dll" "${VERSION}")
+  if(NOT wanted IN_LIST texts)
+    message(FATAL_ERROR "the version information of ${DLL} lacks \"${wanted}\"")
+  endif()
+endforeach()
