@@ -84,7 +84,8 @@ int errno_from_windows(DWORD code) {
 // gets the permissions an ordinary fopen would have given.
 std::FILE *open_new_file(const std::string &name) {
 #if defined(_WIN32)
-  // Not fopen's "x" mode: the older Windows runtimes reject it.
+  // Not fopen's "x" mode: a C11 addition that msvcrt, the runtime this
+  // library links, does not document.
   const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                        _S_IREAD | _S_IWRITE);
   if (fd < 0) return nullptr;
