@@ -12,7 +12,6 @@
 #include <bit>
 #include <climits>
 #include <cmath>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +22,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <jerror.h>
-#include <jpeglib.h>
 
 #include "jpeg/jpeg.h"
 #include "jpeg/jpeg_encode_internal.h"
@@ -215,98 +211,24 @@ Coefficients reference_coefficients(const Picture &p, int quality) {
   return c;
 }
 
-// ---------------------------------------------------------------------------
-// libjpeg-turbo's reading of the quantised coefficients.
-
-struct JpegError {
-  jpeg_error_mgr base;
-  std::jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-void on_error(j_common_ptr cinfo) {
-  auto *err = reinterpret_cast<JpegError *>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, err->message);
-  std::longjmp(err->jump, 1);
-}
-
-void on_message(j_common_ptr cinfo, int level) {
-  if (level < 0) ++cinfo->err->num_warnings;
-}
-
-struct ReadCoefficients {
-  bool ok = false;
-  long warnings = 0;
-  Coefficients coeffs;
-  std::string message;
-};
-
-// No object with a destructor lives in this frame across the jump.
-bool read_coefficients_into(const Bytes &bytes, ReadCoefficients &out, JpegError &err) {
-  jpeg_decompress_struct cinfo;
-  jpeg_std_error(&err.base);
-  err.base.error_exit = on_error;
-  err.base.emit_message = on_message;
-  err.message[0] = '\0';
-  cinfo.err = &err.base;
-  if (setjmp(err.jump) != 0) {
-    jpeg_destroy_decompress(&cinfo);
-    return false;
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-  jpeg_read_header(&cinfo, TRUE);
-  jvirt_barray_ptr *arrays = jpeg_read_coefficients(&cinfo);
-  if (cinfo.num_components != 3) {
-    jpeg_destroy_decompress(&cinfo);
-    return false;
-  }
-  out.coeffs.blocks_wide = static_cast<int>(cinfo.comp_info[0].width_in_blocks);
-  out.coeffs.blocks_high = static_cast<int>(cinfo.comp_info[0].height_in_blocks);
-  for (int ci = 0; ci < 3; ++ci) {
-    const jpeg_component_info &comp = cinfo.comp_info[ci];
-    for (JDIMENSION row = 0; row < comp.height_in_blocks; ++row) {
-      JBLOCKARRAY line = (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                          arrays[ci], row, 1, FALSE);
-      for (JDIMENSION col = 0; col < comp.width_in_blocks; ++col) {
-        Block b{};
-        for (size_t k = 0; k < 64; ++k) b[k] = line[0][col][k];
-        out.coeffs.comp[static_cast<size_t>(ci)].push_back(b);
-      }
-    }
-  }
-  jpeg_finish_decompress(&cinfo);
-  out.warnings = cinfo.err->num_warnings;
-  jpeg_destroy_decompress(&cinfo);
-  return true;
-}
-
-ReadCoefficients read_coefficients(const Bytes &bytes) {
-  ReadCoefficients r;
-  JpegError err;
-  r.ok = read_coefficients_into(bytes, r, err);
-  if (!r.ok) r.message = err.message;
-  return r;
-}
-
 // Every block libjpeg-turbo read equals the reference; reports the first
 // difference only.
 void expect_reference_coefficients(const Bytes &file, const Picture &p, int quality,
                                    const std::string &what) {
-  const ReadCoefficients got = read_coefficients(file);
+  const testjpeg::LibjpegCoefficients got = testjpeg::read_coefficients_with_libjpeg(file);
   ASSERT_TRUE(got.ok) << what << ": " << got.message;
   EXPECT_EQ(got.warnings, 0) << what;
   const Coefficients want = reference_coefficients(p, quality);
-  ASSERT_EQ(got.coeffs.blocks_wide, want.blocks_wide) << what;
-  ASSERT_EQ(got.coeffs.blocks_high, want.blocks_high) << what;
+  ASSERT_EQ(got.blocks_wide, want.blocks_wide) << what;
+  ASSERT_EQ(got.blocks_high, want.blocks_high) << what;
   for (size_t ci = 0; ci < 3; ++ci) {
-    ASSERT_EQ(got.coeffs.comp[ci].size(), want.comp[ci].size()) << what;
+    ASSERT_EQ(got.comp[ci].size(), want.comp[ci].size()) << what;
     for (size_t b = 0; b < want.comp[ci].size(); ++b)
-      if (got.coeffs.comp[ci][b] != want.comp[ci][b]) {
+      if (got.comp[ci][b] != want.comp[ci][b]) {
         size_t k = 0;
-        while (got.coeffs.comp[ci][b][k] == want.comp[ci][b][k]) ++k;
+        while (got.comp[ci][b][k] == want.comp[ci][b][k]) ++k;
         ADD_FAILURE() << what << ": component " << ci << " block " << b << " coefficient " << k
-                      << ": " << got.coeffs.comp[ci][b][k] << " instead of " << want.comp[ci][b][k];
+                      << ": " << got.comp[ci][b][k] << " instead of " << want.comp[ci][b][k];
         return;
       }
   }
@@ -726,9 +648,9 @@ TEST(JpegEncodeDecode, SolidColoursComeBack) {
         worst = std::max(worst, std::abs(int(d.pixels[i]) - int(p.rgba[i / 3 * 4 + i % 3])));
       EXPECT_LE(worst, 4) << what;
       // A flat block has a DC value only.
-      const ReadCoefficients rc = read_coefficients(f);
+      const testjpeg::LibjpegCoefficients rc = testjpeg::read_coefficients_with_libjpeg(f);
       ASSERT_TRUE(rc.ok) << what;
-      for (const auto &comp : rc.coeffs.comp)
+      for (const auto &comp : rc.comp)
         for (const Block &b : comp)
           for (size_t k = 1; k < 64; ++k) ASSERT_EQ(b[k], 0) << what;
     }
@@ -744,13 +666,13 @@ TEST(JpegEncodeDecode, FlatBlocksCarryTheConvertedColour) {
   for (const Case c : {Case{255, 0, 0, 76, 84, 255}, Case{0, 0, 255, 29, 255, 107},
                        Case{255, 255, 255, 255, 128, 128}, Case{0, 0, 0, 0, 128, 128}}) {
     const Bytes f = encode(solid_picture(8, 8, c.r, c.g, c.b), 90);
-    const ReadCoefficients rc = read_coefficients(f);
+    const testjpeg::LibjpegCoefficients rc = testjpeg::read_coefficients_with_libjpeg(f);
     ASSERT_TRUE(rc.ok);
     const int want[3] = {c.y, c.cb, c.cr};
     for (size_t ci = 0; ci < 3; ++ci) {
       const double step = expected_table(ci != 0, 3)[0];
       const double dc = 8.0 * (want[ci] - 128) / step;
-      EXPECT_EQ(rc.coeffs.comp[ci].at(0)[0], static_cast<int>(dc >= 0 ? dc + 0.5 : dc - 0.5))
+      EXPECT_EQ(rc.comp[ci].at(0)[0], static_cast<int>(dc >= 0 ? dc + 0.5 : dc - 0.5))
           << "component " << ci << " of " << int(c.r) << "," << int(c.g) << "," << int(c.b);
     }
   }

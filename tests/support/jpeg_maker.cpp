@@ -163,7 +163,52 @@ bool read_header(std::span<const uint8_t> bytes, LibjpegHeader &h, ErrorManager 
   return status == JPEG_HEADER_OK;
 }
 
+bool read_coefficients(std::span<const uint8_t> bytes, LibjpegCoefficients &out,
+                       ErrorManager &err) {
+  jpeg_decompress_struct cinfo;
+  init_errors(err);
+  cinfo.err = &err.base;
+  if (setjmp(err.jump) != 0) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  jvirt_barray_ptr *arrays = jpeg_read_coefficients(&cinfo);
+  if (cinfo.num_components != 3) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  out.blocks_wide = static_cast<int>(cinfo.comp_info[0].width_in_blocks);
+  out.blocks_high = static_cast<int>(cinfo.comp_info[0].height_in_blocks);
+  for (int ci = 0; ci < 3; ++ci) {
+    const jpeg_component_info &comp = cinfo.comp_info[ci];
+    for (JDIMENSION row = 0; row < comp.height_in_blocks; ++row) {
+      JBLOCKARRAY line = (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                          arrays[ci], row, 1, FALSE);
+      for (JDIMENSION col = 0; col < comp.width_in_blocks; ++col) {
+        std::array<int, 64> b{};
+        for (size_t k = 0; k < 64; ++k) b[k] = line[0][col][k];
+        out.comp[static_cast<size_t>(ci)].push_back(b);
+      }
+    }
+  }
+  jpeg_finish_decompress(&cinfo);
+  out.warnings = cinfo.err->num_warnings;
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
 }  // namespace
+
+LibjpegCoefficients read_coefficients_with_libjpeg(std::span<const uint8_t> bytes) {
+  LibjpegCoefficients c;
+  ErrorManager err;
+  c.ok = read_coefficients(bytes, c, err);
+  if (!c.ok) c.message = err.message;
+  return c;
+}
 
 std::vector<uint8_t> make_jpeg(const MakeOptions &o) {
   const int components = o.colour == Colour::gray ? 1 : o.colour == Colour::rgb ? 3 : 4;

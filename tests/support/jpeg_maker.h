@@ -74,4 +74,16 @@ struct LibjpegPixels {
 
 LibjpegPixels decode_with_libjpeg(std::span<const uint8_t> bytes, const DecodeOptions &options = {});
 
+// libjpeg-turbo's quantised DCT coefficients of a three-component file:
+// each component's blocks in raster order, each block row-major.
+struct LibjpegCoefficients {
+  bool ok = false;  // false for a file libjpeg refuses or without three components
+  long warnings = 0;
+  int blocks_wide = 0, blocks_high = 0;  // of the first component
+  std::array<std::vector<std::array<int, 64>>, 3> comp = {};
+  std::string message;  // libjpeg's error text when it refused the file
+};
+
+LibjpegCoefficients read_coefficients_with_libjpeg(std::span<const uint8_t> bytes);
+
 }  // namespace testjpeg
