@@ -168,8 +168,8 @@ Bytes sof(uint8_t code, unsigned w, unsigned h, const std::vector<FrameComp> &co
 }
 
 Bytes dqt(uint8_t id, uint8_t value) {
-  Bytes p = {id};
-  p.insert(p.end(), 64, value);
+  Bytes p(65, value);  // the table number, then 64 entries
+  p[0] = id;
   return segment(0xDB, p);
 }
 
