@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "pdf/dict_edit.h"
 #include "pdf/load.h"
 #include "pdf/page_tree.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "abi/image_stamp.h"
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "support/jpeg_maker.h"
 #include "support/pdf_builder.h"
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "pdf/byte_buf.h"
 #include "pdf/load.h"
 #include "pdf/object_streams.h"
-#include "pdf/owned_text.h"
+#include "common/owned_text.h"
 #include "pdf/pdf_doc.h"
 #include "support/pdf_builder.h"
 

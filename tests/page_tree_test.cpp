@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "pdf/load.h"
 #include "pdf/page_tree.h"
 #include "pdf/pdf_doc.h"

@@ -9,7 +9,7 @@
 
 #include "pdf/byte_buf.h"
 #include "pdf/number_text.h"
-#include "pdf/owned_text.h"
+#include "common/owned_text.h"
 #include "pdf/scan.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "abi/datetime_text.h"
 #include "abi/image_stamp.h"
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "pdf/stamp_request.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <new>
 #include <span>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "jpeg/jpeg.h"
 #include "platform/file_io.h"
 #include "png/png.h"

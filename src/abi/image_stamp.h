@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "flate/flate.h"
-#include "pdf/owned_text.h"
+#include "common/owned_text.h"
 #include "pdf/stamp_request.h"
 
 // The buffers a prepared request points into; they must outlive the

@@ -14,7 +14,7 @@
 #include <new>
 #include <string>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "pdf/dict_edit.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "flate/flate.h"
 #include "pdf/byte_buf.h"
-#include "pdf/owned_text.h"
+#include "common/owned_text.h"
 #include "pdf/pdf_doc.h"
 #include "pdf/stamp_request.h"
 

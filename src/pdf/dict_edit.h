@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "pdf/content.h"
-#include "pdf/owned_text.h"
+#include "common/owned_text.h"
 #include "pdf/pdf_doc.h"
 
 // Returns a malloc'ed copy of the dictionary whose "<<" is at pos ("<<" to

@@ -2,7 +2,7 @@
 // stamp for every selected page and write the new file.
 #include <new>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "pdf/content.h"
 #include "pdf/load.h"
 #include "pdf/page_tree.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "platform/file_io.h"
 #include "pdf/object_streams.h"
 

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "common/limits.h"
 #include "pdf/pdf_doc.h"
 
 // Returns 1 with doc loaded, or 0 after setting the error text.
@@ -21,7 +22,3 @@ void resolve_body_bounds(Bytes s, std::vector<ObjEntry> &index);
 // doc.index_of_num and max_obj_num.
 void select_definitions(PdfDoc &doc);
 void settle_catalog(PdfDoc &doc);
-
-// Object numbers above this are dropped: tables indexed by number stay
-// bounded (32 MiB each) whatever a damaged file claims.
-inline constexpr int32_t kMaxObjectNumber = 8388607;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/limits.h"
 #include "pdf/byte_buf.h"
 #include "pdf/pdf_doc.h"
 
@@ -22,7 +23,3 @@ bool stream_is_flate(Bytes file, const ObjEntry &entry);
 // Appends to doc.objs every object stored in the object streams found by the
 // header scan; their texts are kept in doc.blobs.
 void expand_object_streams(PdfDoc &doc);
-
-// The largest output accepted for one inflated stream: a guard against
-// decompression bombs in damaged or hostile files.
-inline constexpr uint64_t kMaxInflatedStream = 64u << 20;

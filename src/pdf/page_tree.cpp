@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "abi/last_error.h"
+#include "common/error.h"
+#include "common/limits.h"
 
 namespace {
 
-// Trees deeper than this are damaged or hostile; real ones have a handful
-// of levels.
-constexpr int kMaxTreeDepth = 64;
 // A tree visits each node once; a file whose nodes share kids could make the
 // walk exponential, so the number of visits is bounded by the index size.
 constexpr size_t kMinVisitBudget = 65536;

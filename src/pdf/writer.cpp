@@ -5,10 +5,10 @@
 #include <new>
 #include <vector>
 
-#include "abi/last_error.h"
+#include "common/error.h"
 #include "pdf/dict_edit.h"
 #include "pdf/number_text.h"
-#include "pdf/owned_text.h"
+#include "common/owned_text.h"
 #include "platform/file_io.h"
 
 namespace {

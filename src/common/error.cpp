@@ -1,4 +1,4 @@
-#include "abi/last_error.h"
+#include "common/error.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -11,7 +11,7 @@ int set_error(const char *format, ...) {
   const int written = std::vsnprintf(g_err, sizeof g_err, format, args);
   va_end(args);
   if (written < 0) g_err[0] = '\0';
-  return written;
+  return 0;
 }
 
 void clear_error() { g_err[0] = '\0'; }

@@ -1,0 +1,18 @@
+// Named limits on what untrusted input may make the library allocate or
+// walk. Each says why it is where it is.
+#pragma once
+
+#include <cstdint>
+
+// Object numbers above this are not indexed: tables indexed by number stay
+// bounded (32 MiB each) whatever a damaged file claims. Real documents stay
+// far below it.
+inline constexpr int32_t kMaxObjectNumber = 8388607;
+
+// The largest output accepted for one inflated stream: a guard against
+// decompression bombs in damaged or hostile files.
+inline constexpr uint64_t kMaxInflatedStream = 64u << 20;
+
+// Page trees deeper than this are damaged or hostile; real ones have a
+// handful of levels.
+inline constexpr int kMaxTreeDepth = 64;
