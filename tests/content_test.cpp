@@ -580,7 +580,7 @@ TEST(StampPlan, UndecodableContentKeptByReference) {
       {"filter chain", testpdf::stream("/Filter [/ASCII85Decode /FlateDecode]", "GhVa~>")},
       {"damaged flate", testpdf::stream("/Filter /FlateDecode", bad_flate)},
       {"predictor", testpdf::flate_stream("/DecodeParms << /Predictor 12 /Columns 4 >>", "0 g")},
-      {"indirect filter", testpdf::stream("/Filter 8 0 R", "0 g")},
+      {"indirect filter", testpdf::stream("/Filter 2 0 R", "0 g")},
   };
   for (const Case &c : cases) {
     auto objects = one_page("/Contents [4 0 R 5 0 R]");

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +19,8 @@
 #include "common/error.h"
 #include "pdf/byte_buf.h"
 #include "pdf/load.h"
+#include "pdf/object_read.h"
+#include "pdf/reconstruct.h"
 #include "pdf/object_streams.h"
 #include "common/owned_text.h"
 #include "pdf/pdf_doc.h"
@@ -30,11 +34,6 @@ using namespace std::string_literals;
 
 Bytes bytes_of(const std::string &s) {
   return {reinterpret_cast<const uint8_t *>(s.data()), s.size()};
-}
-
-int32_t pos_of(const std::string &text, const std::string &marker, size_t from = 0) {
-  const size_t at = text.find(marker, from);
-  return at == std::string::npos ? -1 : static_cast<int32_t>(at);
 }
 
 // A document holding the bytes, as the loader has it right after reading.
@@ -67,16 +66,46 @@ Loaded load(const std::string &bytes) {
   return out;
 }
 
-std::vector<ObjEntry> scanned(const std::string &bytes) {
-  std::vector<ObjEntry> index;
-  scan_pass1(bytes_of(bytes), index);
-  return index;
+// The objects a scan of the bytes finds, with their bodies bounded.
+std::vector<ObjEntry> bounded(const std::string &bytes) {
+  return scan_file_objects(bytes_of(bytes), [](int32_t) { return -1; }).objects;
 }
 
-std::vector<ObjEntry> bounded(const std::string &bytes) {
-  std::vector<ObjEntry> index = scanned(bytes);
-  resolve_body_bounds(bytes_of(bytes), index);
-  return index;
+// The text an object-stream member was cut to.
+std::string member_text(const ObjEntry &e) {
+  return {reinterpret_cast<const char *>(e.text), static_cast<size_t>(e.text_len)};
+}
+
+using Members = std::vector<std::pair<int32_t, std::string>>;
+
+// The object stream that is object 10 of a file holding only it.
+struct OpenedStream {
+  PdfDoc doc;
+  ObjectStream stream;
+  bool ok = false;
+};
+
+std::unique_ptr<OpenedStream> open_container(const std::string &container_body) {
+  auto out = std::make_unique<OpenedStream>();
+  out->doc = doc_of("10 0 obj\n" + container_body + "\nendobj\n");
+  const Bytes s = doc_bytes(out->doc);
+  ObjectHeader h;
+  if (!read_object_header(s, 0, &h)) return out;
+  ObjEntry e = read_object_at(s, h, out->doc.length);
+  int32_t indirect = -1;
+  settle_stream_extent(s, e, stream_length_value(s, e, &indirect), out->doc.length);
+  out->ok = open_object_stream(out->doc, e, out->stream);
+  return out;
+}
+
+// Returns the members of that object stream, or nullopt when it cannot be opened.
+std::optional<Members> members_of(const std::string &container_body) {
+  const std::unique_ptr<OpenedStream> o = open_container(container_body);
+  if (!o->ok) return std::nullopt;
+  Members out;
+  for (size_t k = 0; k < o->stream.members.size(); ++k)
+    out.emplace_back(o->stream.members[k].num, member_text(object_stream_member(o->stream, k)));
+  return out;
 }
 
 std::vector<int32_t> numbers_of(const PdfDoc &doc) {
@@ -85,20 +114,6 @@ std::vector<int32_t> numbers_of(const PdfDoc &doc) {
   return nums;
 }
 
-// The text an object-stream member was cut to.
-std::string member_text(const ObjEntry &e) {
-  return {reinterpret_cast<const char *>(e.text), static_cast<size_t>(e.text_len)};
-}
-
-// The bytes of an entry's dictionary range.
-std::string dict_of(const PdfDoc &doc, int32_t num) {
-  const ObjEntry *e = find_obj(doc, num);
-  if (e == nullptr) return "<absent>";
-  const DictRange r = dict_range(doc, *e);
-  if (!r.present) return "<none>";
-  return {reinterpret_cast<const char *>(r.bytes.data()) + r.start,
-          static_cast<size_t>(r.end - r.start)};
-}
 
 testpdf::Options without_xref() {
   testpdf::Options o;
@@ -119,577 +134,295 @@ const std::vector<Object> kCatalogAndPage = {
     {3, 0, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"},
 };
 
-// A file whose only trailer is a classic one after an xref table; the
-// caller appends what stands after the startxref offset.
-struct ClassicFile {
-  std::string bytes;
-  size_t xref = 0;
-  size_t startxref = 0;
-};
-
-ClassicFile classic_file(const std::string &trailer_dict = "<< /Size 4 /Root 1 0 R /Info 3 0 R >>") {
-  ClassicFile f;
-  f.bytes = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n3 0 obj\n<< /Title (t) >>\nendobj\n";
-  f.xref = f.bytes.size();
-  f.bytes += "xref\n0 4\n0000000000 65535 f \ntrailer\n" + trailer_dict + "\n";
-  f.startxref = f.bytes.size();
-  f.bytes += "startxref\n" + std::to_string(f.xref) + "\n%%EOF\n";
-  return f;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// startxref is looked for only in the last 2048 bytes, keyword-exact, last hit first.
-TEST(TrailerFacts, StartxrefWindow) {
-  struct Case { const char *what; size_t distance_from_end; int32_t root; int32_t seen; };
-  // distance_from_end: length - position of "startxref".
-  const Case cases[] = {
-      {"at length - 2048 (oldest position searched)", 2048, 1, 1},
-      {"at length - 2049 (just outside)", 2049, -1, 0},
-      {"well inside", 40, 1, 1},
-  };
-  for (const Case &c : cases) {
-    ClassicFile f = classic_file();
-    const size_t have = f.bytes.size() - f.startxref;
-    ASSERT_GE(c.distance_from_end, have);
-    f.bytes += std::string(c.distance_from_end - have, '\n');
-    PdfDoc doc = doc_of(f.bytes);
-    read_trailer_facts(doc);
-    EXPECT_EQ(doc.root_num, c.root) << c.what;
-    EXPECT_EQ(doc.startxref_seen, c.seen) << c.what;
-    EXPECT_EQ(doc.info_num, c.root < 0 ? -1 : 3) << c.what;
-  }
+// Which definition of each object the index holds: the one the document's own
+// cross-reference data places, checked against the bytes, with the file
+// scanned only for what that data cannot place. Each case is a file made by
+// the builder and the facts the index must show for it.
+
+namespace {
+
+// The text the index holds for object num: a member's text, a file object's
+// value (a stream's dictionary), "<data:...>" for a stream's data, or
+// "<absent>".
+std::string text_of(const PdfDoc &doc, int32_t num) {
+  const ObjEntry *e = find_obj(doc, num);
+  if (e == nullptr) return "<absent>";
+  if (e->in_objstm) return member_text(*e);
+  const int32_t end = e->is_stream ? e->stream_kw_pos : e->endobj_pos;
+  std::string text(reinterpret_cast<const char *>(doc.data) + e->body_pos,
+                   static_cast<size_t>(end - e->body_pos));
+  if (e->is_stream && e->data_end >= e->data_pos)
+    text += "<data:" + std::string(reinterpret_cast<const char *>(doc.data) + e->data_pos,
+                                   static_cast<size_t>(e->data_end - e->data_pos)) + ">";
+  return text;
 }
 
-TEST(TrailerFacts, StartxrefOutsideWindowFallsBackToCatalogSearch) {
-  ClassicFile f = classic_file("<< /Size 4 /Root 3 0 R >>");  // Root names the wrong object
-  f.bytes += std::string(3000, ' ');
-  const Loaded l = load(f.bytes);
-  ASSERT_EQ(l.result, 1) << l.error;
-  EXPECT_EQ(l.doc.startxref_seen, 0);
-  EXPECT_EQ(l.doc.root_num, -1);
-  EXPECT_EQ(l.doc.catalog_num, 1);  // by the /Catalog search, not the ignored trailer
+// Returns bytes with the first occurrence of from replaced by to.
+std::string replaced(std::string bytes, const std::string &from, const std::string &to) {
+  const size_t at = bytes.find(from);
+  if (at == std::string::npos) throw std::runtime_error("no " + from);
+  return bytes.replace(at, from.size(), to);
 }
 
-TEST(TrailerFacts, KeywordAtTheVeryEnd) {
-  for (const std::string &text : {std::string("startxref"), std::string("1 0 obj <<>> endobj startxref")}) {
-    PdfDoc doc = doc_of(text);
-    read_trailer_facts(doc);
-    EXPECT_EQ(doc.startxref_seen, 1) << text;
-    EXPECT_EQ(doc.startxref_offset, -1) << text;
-  }
-  PdfDoc shorter = doc_of("startxre");
-  read_trailer_facts(shorter);
-  EXPECT_EQ(shorter.startxref_seen, 0);
+// Returns bytes with the classic table's offset of object num moved by delta.
+std::string moved_entry(std::string bytes, int num, int delta) {
+  const size_t at = bytes.find("\n" + std::to_string(num) + " 0 obj") + 1;
+  char from[32], to[32];
+  std::snprintf(from, sizeof from, "%010zu 00000 n", at);
+  std::snprintf(to, sizeof to, "%010zu 00000 n", at + static_cast<size_t>(delta));
+  return replaced(bytes, from, to);
 }
 
-TEST(TrailerFacts, LastKeywordWinsAndNameContinuationIsNoKeyword) {
-  // An incremental update: the second trailer names another root.
-  ClassicFile f = classic_file();
-  const size_t xref2 = f.bytes.size();
-  f.bytes += "xref\n0 1\ntrailer\n<< /Root 3 0 R >>\nstartxref\n" + std::to_string(xref2) +
-             "\n%%EOF\n";
-  PdfDoc doc = doc_of(f.bytes + "% startxrefs 0 and startxref_ 0 are no keywords\n");
-  read_trailer_facts(doc);
-  EXPECT_EQ(doc.startxref_offset, static_cast<int32_t>(xref2));
-  EXPECT_EQ(doc.root_num, 3);
+const std::vector<Object> kPageObjects = {
+    {1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+    {2, 0, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+    {3, 0, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>"},
+};
+
+std::vector<Object> with(std::vector<Object> objects, const std::vector<Object> &more) {
+  objects.insert(objects.end(), more.begin(), more.end());
+  return objects;
 }
 
-// ---------------------------------------------------------------------------
-// A startxref offset that leads nowhere gives no trailer facts and no error.
-TEST(TrailerFacts, BadOffsetsGiveNoFacts) {
-  struct Case { const char *what; std::string tail; };
-  // Each tail replaces "startxref\n<offset>\n%%EOF\n" of the classic file.
-  ClassicFile base = classic_file();
-  const std::string head = base.bytes.substr(0, base.startxref);
-  const std::string at_trailer = std::to_string(pos_of(head, "trailer"));
-  const std::string at_table_digits = std::to_string(pos_of(head, "0000000000"));
-  const Case cases[] = {
-      {"negative", "startxref\n-5\n%%EOF\n"},
-      {"beyond the end", "startxref\n999999\n%%EOF\n"},
-      {"at the trailer keyword (neither xref nor a digit)", "startxref\n" + at_trailer + "\n%%EOF\n"},
-      {"at a digit with no obj after it", "startxref\n" + at_table_digits + "\n%%EOF\n"},
-      {"no digits at all", "startxref\n%%EOF\n"},
-  };
-  for (const Case &c : cases) {
-    PdfDoc doc = doc_of(head + c.tail);
-    read_trailer_facts(doc);
-    EXPECT_EQ(doc.root_num, -1) << c.what;
-    EXPECT_EQ(doc.info_num, -1) << c.what;
-    EXPECT_EQ(doc.startxref_seen, 1) << c.what;
-    const Loaded l = load(head + c.tail);
-    ASSERT_EQ(l.result, 1) << c.what << ": " << l.error;
-    EXPECT_EQ(l.doc.catalog_num, 1) << c.what;
-  }
+// Returns a file whose object 4 is `old_body`, then redefined as `new_body`
+// by an update that stores it in an object stream.
+std::string updated_in_object_stream(const std::string &old_body, const std::string &new_body) {
+  testpdf::Section first{.objects = with(kPageObjects, {{4, 0, old_body}})};
+  first.trailer = "/Root 1 0 R";
+  testpdf::Section update;
+  update.container = 11;
+  update.members = {{4, new_body}};
+  update.form = testpdf::Section::stream;
+  update.xref_num = 12;
+  update.trailer = "/Root 1 0 R";
+  return testpdf::build_sections({first, update});
 }
 
-TEST(TrailerFacts, OffsetAtOrJustPastTheEnd) {
-  ClassicFile base = classic_file();
-  const std::string head = base.bytes.substr(0, base.startxref);
-  for (int extra : {0, 1}) {
-    // Find the offset equal to the whole length (plus extra): the tail
-    // "startxref\nNNN\n" has as many digits as the offset.
-    std::string text;
-    for (size_t digits = 1; digits < 8; ++digits) {
-      const size_t length = head.size() + 10 + digits + 1;
-      const std::string off = std::to_string(length + static_cast<size_t>(extra));
-      if (off.size() != digits) continue;
-      text = head + "startxref\n" + off + "\n";
-      break;
-    }
-    ASSERT_FALSE(text.empty());
-    PdfDoc doc = doc_of(text);
-    read_trailer_facts(doc);
-    EXPECT_EQ(doc.startxref_offset, doc.length + extra);
-    EXPECT_EQ(doc.root_num, -1);
-  }
-}
+using Expect = std::vector<std::pair<int32_t, std::string>>;  // number, text it must contain
 
-TEST(TrailerFacts, OffsetLandingBesideTheTable) {
-  struct Case { const char *what; std::string table; int32_t root; };
-  const Case cases[] = {
-      {"whitespace before xref is skipped", "  \n xref\n0 1\ntrailer\n<< /Root 1 0 R >>\n", 1},
-      {"a comment before xref is skipped", "% note\nxref\n0 1\ntrailer\n<< /Root 1 0 R >>\n", 1},
-      {"xref without trailer", "xref\n0 1\n<< /Root 1 0 R >>\n", -1},
-      {"trailer not followed by a dictionary", "xref\n0 1\ntrailer\n[ /Root 1 0 R ]\n", -1},
-      {"trailer then comment then dictionary", "xref\ntrailer % c\n<< /Root 1 0 R >>\n", 1},
-      {"xrefs is not the keyword", "xrefs\ntrailer\n<< /Root 1 0 R >>\n", -1},
-  };
-  for (const Case &c : cases) {
-    const std::string head = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
-    const std::string text =
-        head + c.table + "startxref\n" + std::to_string(head.size()) + "\n%%EOF\n";
-    PdfDoc doc = doc_of(text);
-    read_trailer_facts(doc);
-    EXPECT_EQ(doc.root_num, c.root) << c.what;
-  }
-}
+struct ReadCase {
+  const char *name;
+  std::function<std::string()> make;
+  Expect expect;       // "<absent>" expects no entry
+  int32_t info = -1;   // the trailer's /Info, when the case sets one
+  int32_t min_top = 0; // max_obj_num must reach this
+};
 
-// A cross-reference stream is the trailer when startxref points at an object header.
-TEST(TrailerFacts, CrossReferenceStreamTrailer) {
-  const std::string head = "%PDF-1.5\n1 0 obj\n<< /Type /Catalog >>\nendobj\n4 0 obj\n<< >>\nendobj\n";
-  const std::string xref_obj =
-      "5 0 obj\n<< /Type /XRef /Size 6 /Root 1 0 R /Info 4 0 R /W [1 2 1] /Length 4 >>\n"
-      "stream\n\x01\x02\x03\x04\nendstream\nendobj\n";
-  for (const std::string &lead : {std::string(""), std::string(" % lead\n")}) {
-    const std::string text = head + lead + xref_obj + "startxref\n" +
-                             std::to_string(head.size()) + "\n%%EOF\n";
-    PdfDoc doc = doc_of(text);
-    read_trailer_facts(doc);
-    EXPECT_EQ(doc.root_num, 1) << lead;
-    EXPECT_EQ(doc.info_num, 4) << lead;
-    const Loaded l = load(text);
-    ASSERT_EQ(l.result, 1) << l.error;
-    EXPECT_EQ(l.doc.catalog_num, 1);
-    EXPECT_EQ(l.doc.out_info_num, 4);
-  }
-  // A digit at the offset but no obj keyword anywhere after it.
-  PdfDoc none = doc_of(head + "5 0 ob\nstartxref\n" + std::to_string(head.size()) + "\n");
-  read_trailer_facts(none);
-  EXPECT_EQ(none.root_num, -1);
-}
+const ReadCase kReadCases[] = {
+    {"classic table with CR LF entries",
+     [] { return testpdf::build(with(kPageObjects, {{4, 0, "(page four)"}}), 1); },
+     {{4, "(page four)"}}},
+    {"table's first subsection numbered from 1",
+     [] {
+       return replaced(testpdf::build(with(kPageObjects, {{4, 0, "(four)"}}), 1), "xref\n0 ",
+                       "xref\n1 ");
+     },
+     {{4, "(four)"}, {3, "/Type /Page"}}},
+    {"cross-reference stream with predictor, objects in an object stream",
+     [] {
+       testpdf::Section s;
+       s.objects = {kPageObjects[0]};
+       s.container = 9;
+       s.members = {{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"}, {3, "<< /Type /Page >>"},
+                    {4, "(member four)"}};
+       s.form = testpdf::Section::stream;
+       s.xref_num = 10;
+       s.predictor = true;
+       s.trailer = "/Root 1 0 R";
+       return testpdf::build_sections({s});
+     },
+     {{4, "(member four)"}, {3, "/Type /Page"}, {9, "<absent>"}, {10, "<absent>"}}},
+    {"hybrid file: the table marks the members free, the stream places them",
+     [] {
+       testpdf::Section s;
+       s.objects = {kPageObjects[0], kPageObjects[1]};
+       s.container = 9;
+       s.members = {{3, "<< /Type /Page >>"}, {4, "(hybrid four)"}};
+       s.form = testpdf::Section::hybrid;
+       s.xref_num = 10;
+       s.trailer = "/Root 1 0 R";
+       return testpdf::build_sections({s});
+     },
+     {{4, "(hybrid four)"}, {3, "/Type /Page"}, {10, "<absent>"}}},
+    {"an update stores its new definition in an object stream",
+     [] {
+       return updated_in_object_stream("(old value)", "(new value)");
+     },
+     {{4, "(new value)"}}},
+    {"an update frees an object",
+     [] {
+       testpdf::Section first{.objects = with(kPageObjects, {{4, 0, "(four)"}, {5, 0, "(deleted)"}})};
+       first.trailer = "/Root 1 0 R";
+       testpdf::Section update;
+       update.freed = {5};
+       update.trailer = "/Root 1 0 R";
+       return testpdf::build_sections({first, update});
+     },
+     {{5, "<absent>"}, {4, "(four)"}}},
+    {"a stale copy after the end of the file",
+     [] {
+       return testpdf::build(with(kPageObjects, {{4, 0, "(current)"}}), 1) +
+              "4 0 obj\n(stale)\nendobj\n" + std::string(100000, ' ');
+     },
+     {{4, "(current)"}}},
+    {"an object header inside stream data and a string, cross-reference intact",
+     [] {
+       return testpdf::build(
+           with(kPageObjects, {{4, 0, "(real)"},
+                               {5, 0, testpdf::stream("", "4 0 obj\n(phantom)\nendobj\n")},
+                               {6, 0, "<< /Note (4 0 obj (phantom) endobj) >>"}}),
+           1);
+     },
+     {{4, "(real)"}, {5, "<data:4 0 obj\n(phantom)\nendobj\n>"}}},
+    {"an object header inside stream data and a string, no cross-reference",
+     [] {
+       testpdf::Options o;
+       o.write_xref = false;
+       return testpdf::build(
+           with(kPageObjects, {{4, 0, "(real)"},
+                               {5, 0, testpdf::stream("", "4 0 obj\n(phantom)\nendobj\n")},
+                               {6, 0, "<< /Note (\n4 0 obj (phantom) endobj) >>"}}),
+           1, o);
+     },
+     {{4, "(real)"}, {5, "<data:4 0 obj\n(phantom)\nendobj\n>"}, {6, "/Note"}}},
+    {"an entry that points beside its object: that object from the scan",
+     [] { return moved_entry(testpdf::build(with(kPageObjects, {{4, 0, "(four)"}}), 1), 4, 3); },
+     {{4, "(four)"}, {3, "/Type /Page"}}},
+    {"startxref pointing nowhere: the whole file scanned",
+     [] {
+       testpdf::Options o;
+       o.xref_offset_shift = 7;
+       return testpdf::build(with(kPageObjects, {{4, 0, "(four)"}}), 1, o);
+     },
+     {{4, "(four)"}, {1, "/Catalog"}}},
+    {"a /Prev that loops back",
+     [] {
+       testpdf::Section first{.objects = with(kPageObjects, {{4, 0, "(four)"}})};
+       first.trailer = "/Root 1 0 R";
+       testpdf::Section update{.objects = {{5, 0, "(five)"}}};
+       update.trailer = "/Root 1 0 R";
+       std::string bytes = testpdf::build_sections({first, update});
+       const std::string last = bytes.substr(bytes.rfind("startxref\n") + 10);
+       const std::string self = last.substr(0, last.find('\n'));
+       const size_t prev = bytes.rfind("/Prev ");
+       return bytes.replace(prev + 6, bytes.find(' ', prev + 6) - prev - 6, self);
+     },
+     {{5, "(five)"}, {4, "(four)"}}},
+    {"a wrong /Length: the data runs to endstream",
+     [] {
+       return testpdf::build(
+           with(kPageObjects, {{4, 0, "<< /Length 3 >>\nstream\nabcdefgh\nendstream"}}), 1);
+     },
+     {{4, "<data:abcdefgh>"}}},
+    {"a misspelt endstream: the data runs to endobj",
+     [] {
+       return testpdf::build(
+           with(kPageObjects, {{4, 0, "<< /Length 3 >>\nstream\nabcdefgh\nendstrem"}}), 1);
+     },
+     {{4, "<data:abcdefgh\nendstrem>"}}},
+    {"an indirect /Length read from the newest definition",
+     [] {
+       const std::string data = "abc\nendstream\nxyz";
+       testpdf::Section first{.objects = with(kPageObjects, {{4, 0, "<< /Length 5 0 R >>\nstream\n" + data +
+                                                             "\nendstream"},
+                                                  {5, 0, "3"}})};
+       first.trailer = "/Root 1 0 R";
+       testpdf::Section update{.objects = {{5, 0, std::to_string(data.size())}}};
+       update.trailer = "/Root 1 0 R";
+       return testpdf::build_sections({first, update});
+     },
+     {{4, "<data:abc\nendstream\nxyz>"}}},
+    {"endobj glued to a number",
+     [] {
+       testpdf::Options o;
+       o.write_endobj = false;
+       return testpdf::build(with(kPageObjects, {{4, 0, "74191endobj"}}), 1, o);
+     },
+     {{4, "74191"}}},
+    {"trailer keys from the newest trailer that has each",
+     [] {
+       testpdf::Section first{.objects = with(kPageObjects, {{4, 0, "(four)"}, {8, 0, "<< /Title (t) >>"}})};
+       first.trailer = "/Root 1 0 R /Info 8 0 R";
+       testpdf::Section update{.objects = {{5, 0, "(five)"}}};
+       update.trailer = "/Root 1 0 R /ID [<AA><BB>]";
+       return testpdf::build_sections({first, update});
+     },
+     {{8, "/Title"}},
+     8},
+    {"new numbers above every reference and /Size",
+     [] {
+       testpdf::Section s{.objects = with(kPageObjects, {{4, 0, "<< /Annots [40 0 R] >>"}}),
+                          .trailer = "/Root 1 0 R",
+                          .size = 50};
+       return testpdf::build_sections({s});
+     },
+     {{40, "<absent>"}},
+     -1,
+     49},
+    {"an object stream of another type leaves its members to older definitions",
+     [] {
+       return replaced(updated_in_object_stream("(older)", "(in a bad stream)"), "/Type /ObjStm",
+                       "/Type /ObjStX");
+     },
+     {{4, "(older)"}}},
+};
 
-// The trailer keys are found textually from the dictionary to the end of the file.
-TEST(TrailerFacts, DictionaryKeys) {
-  struct Case { std::string text; int32_t root; int32_t info; int32_t encrypted; };
-  const Case cases[] = {
-      {"<< /Root 3 0 R /Info 4 0 R >>", 3, 4, 0},
-      {"<< /Size 3 >>\n% /Root 9 0 R past the dictionary", 9, -1, 0},
-      {"<< /Root 3 0 R >> << /Root 8 0 R >>", 3, -1, 0},     // the first wins
-      {"<< /Root /Foo /Info 4 0 R >>", -1, 4, 0},            // no integer after /Root
-      {"<< /RootX 3 0 R /Info4 0 R >>", -1, -1, 0},          // longer names
-      {"<< /Root % comment\n 7 0 R >>", 7, -1, 0},
-      {"<< /Info 4 0 R /Encrypt 5 0 R >>", -1, 4, 1},
-      {"<< /Size 1 >> startxref /Encrypt", -1, -1, 1},
-      {"<< /EncryptMetadata false >>", -1, -1, 0},
-  };
-  for (const Case &c : cases) {
-    PdfDoc doc = doc_of(c.text);
-    parse_trailer_dict(bytes_of(c.text), 0, doc);
-    EXPECT_EQ(doc.root_num, c.root) << c.text;
-    EXPECT_EQ(doc.info_num, c.info) << c.text;
-    EXPECT_EQ(doc.encrypted, c.encrypted) << c.text;
-  }
-  // A value already set is not replaced.
-  const std::string later = "<< /Root 3 0 R /Info 4 0 R >>";
-  PdfDoc doc = doc_of(later);
-  doc.root_num = 8;
-  parse_trailer_dict(bytes_of(later), 0, doc);
-  EXPECT_EQ(doc.root_num, 8);
-  EXPECT_EQ(doc.info_num, 4);
-}
+}  // namespace
 
-// ---------------------------------------------------------------------------
-// /Encrypt anywhere from the trailer dictionary to the end refuses the file.
-TEST(EncryptedInput, RefusedWhereverAfterTheTrailer) {
-  struct Case { const char *what; std::string extra_trailer; std::string after_trailer; bool refused; };
-  const Case cases[] = {
-      {"in the trailer dictionary", "/Encrypt 9 0 R", "", true},
-      {"after the trailer dictionary", "", "% /Encrypt\n", true},
-      {"not at all", "", "", false},
-      {"/EncryptX is another name", "/EncryptX 1", "", false},
-  };
-  for (const Case &c : cases) {
-    std::vector<Object> objects = kCatalogAndPage;
-    std::string text = testpdf::build(objects, 1, with_trailer(c.extra_trailer));
-    if (!c.after_trailer.empty()) {
-      const size_t at = text.find("startxref");
-      text.insert(at, c.after_trailer);
-    }
-    const Loaded l = load(text);
-    if (c.refused) {
-      EXPECT_EQ(l.result, 0) << c.what;
-      EXPECT_EQ(l.error, "encrypted PDFs are not supported: " + l.path) << c.what;
-    } else {
-      EXPECT_EQ(l.result, 1) << c.what << ": " << l.error;
-    }
-  }
-}
-
-TEST(EncryptedInput, KeyBeforeTheTrailerOrWithoutUsableTrailerIsIgnored) {
-  std::vector<Object> objects = kCatalogAndPage;
-  objects.push_back({4, 0, "<< /Encrypt 5 0 R >>"});  // an ordinary object naming the key
-  const Loaded before = load(testpdf::build(objects, 1));
-  EXPECT_EQ(before.result, 1) << before.error;
-
-  const Loaded no_trailer =
-      load(testpdf::build(kCatalogAndPage, 1, with_trailer("/Encrypt 9 0 R", 100000)));
-  EXPECT_EQ(no_trailer.result, 1) << no_trailer.error;
-}
-
-// ---------------------------------------------------------------------------
-// Object headers: the exact byte classes around "<num> <gen> obj".
-TEST(HeaderScan, WhatCountsAsAHeader) {
-  struct Case { std::string text; int count; int32_t num; int32_t gen; int32_t hdr_pos; };
-  const Case cases[] = {
-      {"12 0obj ", 1, 12, 0, 0},               // no whitespace needed before obj
-      {"12 obj ", 0, 0, 0, 0},                 // a single number
-      {"12\f0 obj ", 0, 0, 0, 0},              // form feed is not header whitespace
-      {"12 0\fobj ", 0, 0, 0, 0},
-      {"1 0 obj\n", 1, 1, 0, 0},               // the eight-byte file
-      {"1 0 obj", 0, 0, 0, 0},                 // obj must be followed by a byte
-      {"0 0 obj\n", 0, 0, 0, 0},               // object number 0
-      {"x12 0 obj\n", 1, 12, 0, 1},            // nothing is required before the number
-      {"-3 0 obj\n", 1, 3, 0, 1},              // the sign is not part of the number
-      {"3 -0 obj\n", 0, 0, 0, 0},
-      {"12 0 objx", 0, 0, 0, 0},
-      {"12 0 obj_", 0, 0, 0, 0},
-      {"12 0 obj+", 0, 0, 0, 0},
-      {"12 0 obj<<>>", 1, 12, 0, 0},
-      {"\t7\r\n\t 65535 \n\r obj ", 1, 7, 65535, 1},
-      {"5 0 % c\nobj ", 0, 0, 0, 0},           // comments are not skipped backwards
-      {"5\0" "0 obj "s, 0, 0, 0, 0},           // nor NUL
-      {"0012 3 obj ", 1, 12, 3, 0},
-      {"endobj obj ", 0, 0, 0, 0},
-  };
-  for (const Case &c : cases) {
-    const std::vector<ObjEntry> index = scanned(c.text);
-    ASSERT_EQ(static_cast<int>(index.size()), c.count) << c.text;
-    if (c.count == 0) continue;
-    EXPECT_EQ(index[0].num, c.num) << c.text;
-    EXPECT_EQ(index[0].gen, c.gen) << c.text;
-    EXPECT_EQ(index[0].hdr_pos, c.hdr_pos) << c.text;
-    EXPECT_EQ(index[0].in_objstm, 0);
-    EXPECT_EQ(index[0].text, nullptr);
-  }
-}
-
-TEST(HeaderScan, EightByteFileLoadsAsOneObjectWithoutDictionary) {
-  const Loaded eight = load("1 0 obj\n");
-  ASSERT_EQ(eight.result, 1) << eight.error;
-  ASSERT_EQ(eight.doc.objs.size(), 1u);
-  EXPECT_EQ(eight.doc.objs[0].dict_pos, -1);
-  EXPECT_EQ(eight.doc.objs[0].is_stream, 0);
-  EXPECT_EQ(eight.doc.max_obj_num, 1);
-
-  const Loaded seven = load("1 0 obj");
-  EXPECT_EQ(seven.result, 0);
-  EXPECT_EQ(seven.error, "no PDF objects found in " + seven.path);
-}
-
-TEST(HeaderScan, EveryHeaderIsIndexedEvenInsideStreamData) {
-  const std::string text =
-      "1 0 obj << /Length 18 >> stream\n9 0 obj << /X 1 >>\nendstream endobj 2 0 obj 5 endobj";
-  const std::vector<ObjEntry> index = scanned(text);
-  ASSERT_EQ(index.size(), 3u);
-  EXPECT_EQ(index[0].num, 1);
-  EXPECT_EQ(index[1].num, 9);
-  EXPECT_EQ(index[2].num, 2);
-  EXPECT_EQ(index[1].hdr_pos, pos_of(text, "9 0 obj"));
-}
-
-// Dictionary and stream keyword after the header.
-TEST(HeaderScan, DictionaryAndStreamStart) {
-  struct Case {
-    const char *what;
-    std::string text;
-    bool dict;
-    bool is_stream;
-    std::string data_from;  // the text at data_pos (checked as a prefix); "" is the end
-  };
-  const Case cases[] = {
-      {"CR LF", "1 0 obj<<>>stream\r\nDATA", true, true, "DATA"},
-      {"LF", "1 0 obj<<>>stream\nDATA", true, true, "DATA"},
-      {"lone CR", "1 0 obj<<>>stream\rDATA", true, true, "DATA"},
-      {"spaces then LF", "1 0 obj<<>>stream \t \nDATA", true, true, "DATA"},
-      {"spaces without EOL are data", "1 0 obj<<>>stream  DATA", true, true, "  DATA"},
-      {"only one EOL consumed", "1 0 obj<<>>stream\n\rDATA", true, true, "\rDATA"},
-      {"LF CR: only the LF", "1 0 obj<<>>stream\n\r\nDATA", true, true, "\r\nDATA"},
-      {"stream at the end", "1 0 obj<<>>stream", true, true, ""},
-      {"stream CR at the end", "1 0 obj<<>>stream\r", true, true, ""},
-      {"comment before stream", "1 0 obj<<>>% c\nstream\nDATA", true, true, "DATA"},
-      {"comment before dict", "1 0 obj % c\n<< >>stream\nDATA", true, true, "DATA"},
-      {"streamx is no keyword", "1 0 obj<<>>streamx\nDATA", true, false, ""},
-      {"unclosed dictionary", "1 0 obj<< /A 1 stream\nDATA", true, false, ""},
-      {"no dictionary", "1 0 obj [1] stream\nDATA", false, false, ""},
-  };
-  for (const Case &c : cases) {
-    const std::vector<ObjEntry> index = scanned(c.text);
-    ASSERT_EQ(index.size(), 1u) << c.what;
-    const ObjEntry &e = index[0];
-    EXPECT_EQ(e.dict_pos >= 0, c.dict) << c.what;
-    if (c.dict) {
-      EXPECT_EQ(c.text[static_cast<size_t>(e.dict_pos)], '<') << c.what;
-    }
-    EXPECT_EQ(e.is_stream, c.is_stream ? 1 : 0) << c.what;
-    if (!c.is_stream) {
-      EXPECT_EQ(e.stream_kw_pos, -1) << c.what;
-      EXPECT_EQ(e.data_pos, -1) << c.what;
-      continue;
-    }
-    EXPECT_EQ(e.stream_kw_pos, pos_of(c.text, "stream")) << c.what;
-    EXPECT_EQ(c.text.substr(static_cast<size_t>(e.data_pos)), c.data_from) << c.what;
-    EXPECT_EQ(e.data_end, -1) << c.what;  // resolved later
-    EXPECT_EQ(e.stream_len, -1) << c.what;
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Where a body without stream ends, including an endobj that belongs to a later object.
-TEST(BodyBounds, ObjectsWithoutStream) {
-  struct Case {
-    const char *what;
-    std::string text;
-    std::string end_marker;  // endobj_pos is where this stands; "" means -1
-    int32_t end_shift;       // added to the marker's position
-    bool has_endobj_keyword;
-  };
-  const Case cases[] = {
-      {"plain value", "1 0 obj 42 endobj", "endobj", 0, true},
-      {"plain value without endobj", "1 0 obj 42", "", 0, false},
-      {"dictionary", "1 0 obj << /A 1 >> endobj", "endobj", 0, true},
-      {"dictionary without endobj ends at its >>", "1 0 obj << /A 1 >> ", ">> ", 2, false},
-      {"unclosed dictionary without endobj", "1 0 obj << /A 1 ", "", 0, false},
-      {"endobj of a later object", "1 0 obj << /A 1 >>\n2 0 obj << /B 2 >>\nendobj", ">>\n2", 2, false},
-      {"obj inside the dictionary does not count", "1 0 obj << /S (2 0 obj) >> endobj", "endobj", 0, true},
-      {"xendobj is no keyword", "1 0 obj << /A 1 >> xendobj endobj", " endobj", 1, true},
-      {"endobj_ is no keyword", "1 0 obj 4 endobj_ endobj", " endobj", 9, true},
-  };
-  for (const Case &c : cases) {
-    const std::vector<ObjEntry> index = bounded(c.text);
-    ASSERT_GE(index.size(), 1u) << c.what;
-    const ObjEntry &e = index[0];
-    if (c.end_marker.empty()) {
-      EXPECT_EQ(e.endobj_pos, -1) << c.what;
-      EXPECT_EQ(e.obj_end, -1) << c.what;
-      continue;
-    }
-    const int32_t expected = pos_of(c.text, c.end_marker) + c.end_shift;
-    EXPECT_EQ(e.endobj_pos, expected) << c.what;
-    EXPECT_EQ(e.obj_end, expected + (c.has_endobj_keyword ? 6 : 0)) << c.what;
-  }
-  // The later object keeps the endobj.
-  const std::string two = "1 0 obj << /A 1 >>\n2 0 obj << /B 2 >>\nendobj";
-  const std::vector<ObjEntry> index = bounded(two);
-  ASSERT_EQ(index.size(), 2u);
-  EXPECT_EQ(index[1].endobj_pos, pos_of(two, "endobj"));
-}
-
-TEST(BodyBounds, EndobjAtTheVeryEndOfTheFile) {
-  const std::string text = "1 0 obj << >> endobj";
-  const std::vector<ObjEntry> index = bounded(text);
-  ASSERT_EQ(index.size(), 1u);
-  EXPECT_EQ(index[0].obj_end, static_cast<int32_t>(text.size()));
-}
-
-// How stream data is delimited: the declared /Length when usable, else
-// endstream less one end-of-line.
-TEST(BodyBounds, StreamData) {
-  const std::string big(1234, 'x');
-  struct Case {
-    const char *what;
-    std::string text;
-    std::optional<std::string> data;  // nullopt: unresolved
-    bool endobj;
-  };
-  const Case cases[] = {
-      {"direct length", "1 0 obj << /Length 5 >> stream\nHELLO\nendstream endobj", "HELLO", true},
-      {"short length is trusted", "1 0 obj << /Length 3 >> stream\nHELLO\nendstream endobj", "HEL", true},
-      {"zero length", "1 0 obj << /Length 0 >> stream\nHELLO\nendstream endobj", "", true},
-      {"length to the very end", "1 0 obj << /Length 5 >> stream\nHELLO", "HELLO", false},
-      {"too long: LF stripped", "1 0 obj << /Length 999 >> stream\nHELLO\nendstream endobj", "HELLO", true},
-      {"too long: CR LF stripped", "1 0 obj << /Length 999 >> stream\r\nHELLO\r\nendstream endobj", "HELLO", true},
-      {"too long: CR stripped", "1 0 obj << /Length 999 >> stream\nHELLO\rendstream endobj", "HELLO", true},
-      {"too long: space kept", "1 0 obj << /Length 999 >> stream\nHELLO endstream endobj", "HELLO ", true},
-      {"one EOL only", "1 0 obj << /Length 999 >> stream\nHELLO\n\nendstream endobj", "HELLO\n", true},
-      {"LF CR: CR only", "1 0 obj << /Length 999 >> stream\nHELLO\n\rendstream endobj", "HELLO\n", true},
-      {"empty by endstream", "1 0 obj << /Length 999 >> stream\nendstream endobj", "", true},
-      {"empty, one EOL", "1 0 obj << /Length 999 >> stream\n\nendstream endobj", "", true},
-      {"empty, CR LF", "1 0 obj << /Length 999 >> stream\r\n\r\nendstream endobj", "", true},
-      {"missing length", "1 0 obj << >> stream\nHELLO\nendstream endobj", "HELLO", true},
-      {"negative length", "1 0 obj << /Length -5 >> stream\nHELLO\nendstream endobj", "HELLO", true},
-      {"length not a number", "1 0 obj << /Length /X >> stream\nHELLO\nendstream endobj", "HELLO", true},
-      {"first /Length wins", "1 0 obj << /DecodeParms << /Length 2 >> /Length 5 >> stream\nHELLO\nendstream endobj", "HE", true},
-      {"two integers without R are a direct length", "1 0 obj << /Length 5 0 /X 1 >> stream\nHELLO\nendstream endobj", "HELLO", true},
-      {"length in a comment after the name", "1 0 obj << /Length % 3\n 4 >> stream\nHELLO\nendstream endobj", "HELL", true},
-      {"no endstream, bad length", "1 0 obj << /Length 999 >> stream\nHELLO\nendobj", std::nullopt, false},
-      {"indirect to a stream object",
-       "1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj\n2 0 obj << /Length 1 >> stream\nx\nendstream endobj",
-       "HELLO", true},
-      {"indirect to a missing object", "1 0 obj << /Length 7 0 R >> stream\nHELLO\nendstream endobj", "HELLO", true},
-      {"indirect to object 0", "1 0 obj << /Length 0 0 R >> stream\nHELLO\nendstream endobj 0 0 obj 2 endobj", "HELLO", true},
-      {"indirect to a non-number", "1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj 2 0 obj /X endobj", "HELLO", true},
-      {"indirect too long", "1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj 2 0 obj 999 endobj", "HELLO", true},
-      {"indirect", "1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj 2 0 obj 4 endobj", "HELL", true},
-      {"indirect, target before", "2 0 obj 3 endobj 1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj", "HEL", true},
-      {"indirect, target with comment", "1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj 2 0 obj % n\n 2 endobj", "HE", true},
-      {"indirect, target without space", "1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj 2 0obj 1 endobj", "H", true},
-      {"indirect, first definition of the target", "1 0 obj << /Length 2 0 R >> stream\nHELLO\nendstream endobj 2 0 obj 3 endobj 2 0 obj 4 endobj", "HEL", true},
-      {"indirect 1234", "1 0 obj << /Length 10 0 R >> stream\n" + big + "\nendstream endobj\n10 0 obj 1234 endobj", big, true},
-  };
-  for (const Case &c : cases) {
-    const std::vector<ObjEntry> index = bounded(c.text);
-    const ObjEntry *found = nullptr;
-    for (const ObjEntry &x : index)
-      if (x.num == 1 && found == nullptr) found = &x;
-    ASSERT_NE(found, nullptr) << c.what;
-    const ObjEntry &e = *found;
-    ASSERT_EQ(e.is_stream, 1) << c.what;
-    if (!c.data) {
-      EXPECT_EQ(e.data_end, -1) << c.what;
-      EXPECT_EQ(e.stream_len, -1) << c.what;
-      EXPECT_EQ(e.endobj_pos, -1) << c.what;
-      EXPECT_EQ(e.obj_end, -1) << c.what;
-      continue;
-    }
-    ASSERT_GE(e.data_end, e.data_pos) << c.what;
-    EXPECT_EQ(e.stream_len, e.data_end - e.data_pos) << c.what;
-    EXPECT_EQ(c.text.substr(static_cast<size_t>(e.data_pos), static_cast<size_t>(e.stream_len)), *c.data)
-        << c.what;
-    if (c.endobj) {
-      EXPECT_EQ(e.endobj_pos, pos_of(c.text, "endobj", static_cast<size_t>(e.data_end))) << c.what;
-      EXPECT_EQ(e.obj_end, e.endobj_pos + 6) << c.what;
-    } else {
-      EXPECT_EQ(e.endobj_pos, -1) << c.what;
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------
-// One definition per number: the last in the file, file objects over
-// object-stream ones, and numbers out of range dropped.
-TEST(DefinitionSelection, LaterFileDefinitionWinsWhateverTheGeneration) {
-  std::vector<Object> objects = kCatalogAndPage;
-  objects.push_back({5, 3, "<< /Which /first >>"});
-  objects.push_back({6, 0, "<< >>"});
-  objects.push_back({5, 0, "<< /Which /second >>"});
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 2, 3, 6, 5}));
-  EXPECT_EQ(dict_of(l.doc, 5), "<< /Which /second >>\n");
-  EXPECT_EQ(find_obj(l.doc, 5)->gen, 0);
-}
-
-// Object streams compressed under the filter's full name or its
-// abbreviation /Fl are expanded alike.
-TEST(DefinitionSelection, AbbreviatedFlateObjectStreamIsExpanded) {
-  for (const char *filter : {"/Filter /FlateDecode", "/Filter /Fl", "/Filter [/Fl]"}) {
-    int first = 0;
-    const std::string text = testpdf::object_stream_text({{6, "<< /Six 6 >>"}}, &first);
-    std::vector<Object> objects = kCatalogAndPage;
-    objects.push_back({10, 0, testpdf::stream("/Type /ObjStm /N 1 /First " + std::to_string(first) +
-                                                  " " + filter,
-                                              testpdf::zlib_compress(text))});
-    const Loaded l = load(testpdf::build(objects, 1));
-    ASSERT_EQ(l.result, 1) << l.error;
-    ASSERT_NE(find_obj(l.doc, 6), nullptr) << filter;
-    EXPECT_EQ(find_obj(l.doc, 6)->in_objstm, 1) << filter;
-  }
-}
-
-TEST(DefinitionSelection, FileDefinitionWinsOverObjectStream) {
-  struct Case { const char *what; bool file_first; };
-  for (const Case c : {Case{"file object before the object stream", true},
-                       Case{"file object after the object stream", false}}) {
-    std::vector<Object> objects = kCatalogAndPage;
-    const Object file5{5, 0, "<< /From /file >>"};
-    if (c.file_first) objects.push_back(file5);
-    objects.push_back({10, 0, testpdf::object_stream({{5, "<< /From /stream >>"}, {6, "<< /Six 6 >>"}})});
-    if (!c.file_first) objects.push_back(file5);
-    const Loaded l = load(testpdf::build(objects, 1));
-    ASSERT_EQ(l.result, 1) << l.error;
-    const ObjEntry *five = find_obj(l.doc, 5);
-    ASSERT_NE(five, nullptr) << c.what;
-    EXPECT_EQ(five->in_objstm, 0) << c.what;
-    EXPECT_EQ(dict_of(l.doc, 5), "<< /From /file >>\n") << c.what;
-    ASSERT_NE(find_obj(l.doc, 6), nullptr) << c.what;
-    EXPECT_EQ(find_obj(l.doc, 6)->in_objstm, 1) << c.what;
-    EXPECT_EQ(find_obj(l.doc, 10), nullptr) << c.what;  // the container itself is dropped
-    // One entry per number: file objects in file order, then object-stream objects.
-    EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 2, 3, 5, 6})) << c.what;
-  }
-}
-
-TEST(DefinitionSelection, LastExpandedObjectStreamWins) {
-  std::vector<Object> objects = kCatalogAndPage;
-  objects.push_back({10, 0, testpdf::object_stream({{7, "<< /From /ten >>"}, {8, "<< >>"}})});
-  objects.push_back({11, 0, testpdf::object_stream({{7, "<< /From /eleven >>"}})});
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 2, 3, 8, 7}));
-  EXPECT_EQ(dict_of(l.doc, 7), "<< /From /eleven >> ");
-  EXPECT_EQ(l.doc.max_obj_num, 8);
-}
-
-TEST(DefinitionSelection, ObjectNumberLimits) {
-  const std::vector<Object> objects = {
-      {1, 0, "<< /Type /Pages >>"},
-      {8388607, 0, "<< /Last /kept >>"},
-      {8388608, 0, "<< /Type /Catalog /First /dropped >>"},
-      {20, 0, testpdf::object_stream({{8388609, "<< /Too /big >>"}, {21, "<< >>"}})},
-  };
-  const std::string text =
-      "0 0 obj << /Zero 0 >> endobj\n" + testpdf::build(objects, 0, without_xref());
-  const Loaded l = load(text);
-  ASSERT_EQ(l.result, 1) << l.error;
-  EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 8388607, 21}));
-  EXPECT_EQ(l.doc.max_obj_num, 8388607);
-  EXPECT_EQ(find_obj(l.doc, 8388608), nullptr);
-  EXPECT_EQ(find_obj(l.doc, 0), nullptr);
-  EXPECT_NE(find_obj(l.doc, 8388607), nullptr);
-  // The dropped object cannot be the catalog.
-  EXPECT_EQ(l.doc.catalog_num, -1);
-}
-
-TEST(DefinitionSelection, IndexOfNumberMatchesAFirstMatchSearch) {
-  std::vector<Object> objects = kCatalogAndPage;
-  objects.push_back({9, 0, "<< >>"});
-  objects.push_back({12, 0, testpdf::object_stream({{13, "<< >>"}, {4, "<< >>"}, {9, "<< /X 1 >>"}})});
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  ASSERT_EQ(l.doc.index_of_num.size(), static_cast<size_t>(l.doc.max_obj_num) + 1);
-  for (int32_t n = -1; n <= l.doc.max_obj_num + 1; ++n) {
-    const ObjEntry *linear = nullptr;
-    for (const ObjEntry &e : l.doc.objs)
-      if (e.num == n) {
-        linear = &e;
-        break;
+TEST(ObjectIndex, EachCaseReadsAsViewersDo) {
+  for (const ReadCase &c : kReadCases) {
+    const Loaded l = load(c.make());
+    ASSERT_EQ(l.result, 1) << c.name << ": " << l.error;
+    for (const auto &[num, text] : c.expect) {
+      if (text == "<absent>") {
+        EXPECT_EQ(find_obj(l.doc, num), nullptr) << c.name << ": object " << num;
+      } else {
+        EXPECT_NE(text_of(l.doc, num).find(text), std::string::npos)
+            << c.name << ": object " << num << " reads " << text_of(l.doc, num);
       }
-    EXPECT_EQ(find_obj(l.doc, n), linear) << n;
+    }
+    if (c.info >= 0) {
+      EXPECT_EQ(l.doc.info_num, c.info) << c.name;
+    }
+    EXPECT_GE(l.doc.max_obj_num, c.min_top) << c.name;
+    EXPECT_EQ(l.doc.catalog_num, 1) << c.name;
   }
 }
 
+// The /ID of the newest trailer is kept as written; a /Size far beyond
+// anything the file uses does not blow up the numbering.
+TEST(ObjectIndex, TrailerIdAndImplausibleSize) {
+  testpdf::Section first{.objects = with(kPageObjects, {{4, 0, "(four)"}})};
+  first.trailer = "/Root 1 0 R /ID [<01><02>]";
+  testpdf::Section update{.objects = {{5, 0, "(five)"}}};
+  update.trailer = "/Root 1 0 R /ID [<AA><BB>]";
+  const Loaded l = load(testpdf::build_sections({first, update}));
+  ASSERT_EQ(l.result, 1) << l.error;
+  EXPECT_EQ(l.doc.trailer_id, "[<AA><BB>]");
+
+  testpdf::Options o;
+  o.trailer_extra = "/Size 8000000";
+  const Loaded huge = load(testpdf::build(with(kPageObjects, {{4, 0, "(four)"}}), 1, o));
+  ASSERT_EQ(huge.result, 1) << huge.error;
+  EXPECT_LT(huge.doc.max_obj_num, 100000);
+}
+
+// /Encrypt in the newest trailer that has it refuses the file; the key
+// elsewhere in the file does not.
+TEST(EncryptedInput, RefusedByTheTrailerOnly) {
+  testpdf::Options o;
+  o.trailer_extra = "/Encrypt 9 0 R";
+  const Loaded l = load(testpdf::build(with(kPageObjects, {{9, 0, "<< /Filter /Standard >>"}}), 1, o));
+  EXPECT_EQ(l.result, 0);
+  EXPECT_EQ(l.error, "encrypted PDFs are not supported: " + l.path);
+  const Loaded plain =
+      load(testpdf::build(with(kPageObjects, {{9, 0, "<< /Note /Encrypt >>"}}), 1) +
+           "trailer << /Note (old) >> /Encrypt\n");
+  EXPECT_EQ(plain.result, 1) << plain.error;
+}
 // ---------------------------------------------------------------------------
 // The catalog: /Root when it names an object, else the first /Catalog.
 TEST(CatalogSearch, SettledFromRootOrBySearch) {
@@ -710,7 +443,7 @@ TEST(CatalogSearch, SettledFromRootOrBySearch) {
       {"no trailer, no catalog", {{1, 0, "<< >>"}}, 0, false, -1},
       {"no trailer: search", {{1, 0, "<< >>"}, {2, 0, "<< /Type/Catalog/Pages 1 0 R >>"}}, 0, false, 2},
       {"/Catalogue is another name", {{1, 0, "<< /Catalogue 1 >>"}}, 0, true, -1},
-      {"object without dictionary searched from its header", {{1, 0, "[ /Catalog ]"}}, 0, true, 1},
+      {"an array is no catalog", {{1, 0, "[ /Catalog ]"}}, 0, true, -1},
   };
   for (const Case &c : cases) {
     const Loaded l = load(testpdf::build(c.objects, c.root, c.trailer ? testpdf::Options{} : without_xref()));
@@ -991,50 +724,44 @@ TEST(StreamDecode, NothingToDecode) {
   }
 
   // A member of an object stream has no stream data of its own.
-  std::vector<Object> objects = kCatalogAndPage;
-  objects.push_back({10, 0, testpdf::object_stream({{5, "<< /Length 3 >> stream\nabc\nendstream"}})});
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  const ObjEntry *member = find_obj(l.doc, 5);
-  ASSERT_NE(member, nullptr);
-  EXPECT_EQ(member->in_objstm, 1);
-  EXPECT_EQ(decode_stream_obj(member, doc_bytes(l.doc), scratch, &len), nullptr);
+  const auto o = open_container(testpdf::object_stream({{5, "<< /Length 3 >> stream\nabc\nendstream"}}));
+  ASSERT_TRUE(o->ok);
+  const ObjEntry member = object_stream_member(o->stream, 0);
+  EXPECT_EQ(member.in_objstm, 1);
+  EXPECT_EQ(decode_stream_obj(&member, doc_bytes(o->doc), scratch, &len), nullptr);
 }
 
 // ---------------------------------------------------------------------------
 // Object streams: members become index entries; a damaged header drops the
 // affected members, not the whole stream.
+
 TEST(ObjectStreams, MembersBecomeEntries) {
-  for (const bool compress : {true, false}) {
-    const std::vector<Object> objects = {
-        {1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
-        {9, 0, testpdf::object_stream({{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
-                                       {3, "  << /Type /Page /Parent 2 0 R >>"},
-                                       {4, "42"}},
-                                      compress)},
-    };
-    const Loaded l = load(testpdf::build(objects, 1));
-    ASSERT_EQ(l.result, 1) << l.error;
-    EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 2, 3, 4})) << compress;
-    EXPECT_EQ(l.doc.blobs.size(), 1u);
-    const ObjEntry *page = find_obj(l.doc, 3);
-    ASSERT_NE(page, nullptr);
-    EXPECT_EQ(page->in_objstm, 1);
-    EXPECT_EQ(page->is_stream, 0);
-    EXPECT_EQ(page->gen, 0);
-    EXPECT_EQ(page->hdr_pos, 0);
-    EXPECT_EQ(page->stream_kw_pos, 0);
-    EXPECT_EQ(page->data_pos, 0);
-    EXPECT_EQ(page->data_end, 0);
-    EXPECT_EQ(page->endobj_pos, 0);
-    EXPECT_EQ(page->obj_end, 0);
-    EXPECT_EQ(page->stream_len, 0);
-    EXPECT_EQ(member_text(*page), "  << /Type /Page /Parent 2 0 R >> ");  // verbatim, trailing space kept
-    EXPECT_EQ(page->dict_pos, 2);
-    EXPECT_EQ(member_text(*find_obj(l.doc, 4)), "42 ");
-    EXPECT_EQ(find_obj(l.doc, 4)->dict_pos, -1);
-    EXPECT_EQ(find_obj(l.doc, 9), nullptr);
-  }
+  testpdf::Section s;
+  s.objects = {{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"}};
+  s.container = 9;
+  s.members = {{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+               {3, "  << /Type /Page /Parent 2 0 R >>"},
+               {4, "42"}};
+  s.form = testpdf::Section::stream;
+  s.xref_num = 10;
+  s.trailer = "/Root 1 0 R";
+  const Loaded l = load(testpdf::build_sections({s}));
+  ASSERT_EQ(l.result, 1) << l.error;
+  EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(l.doc.blobs.size(), 1u);
+  const ObjEntry *page = find_obj(l.doc, 3);
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->in_objstm, 1);
+  EXPECT_EQ(page->is_stream, 0);
+  EXPECT_EQ(page->gen, 0);
+  EXPECT_EQ(member_text(*page), "  << /Type /Page /Parent 2 0 R >> ");  // verbatim, trailing space kept
+  EXPECT_EQ(page->dict_pos, 2);
+  EXPECT_EQ(member_text(*find_obj(l.doc, 4)), "42 ");
+  EXPECT_EQ(find_obj(l.doc, 4)->dict_pos, -1);
+  EXPECT_EQ(find_obj(l.doc, 9), nullptr);
+  // Uncompressed object streams are read alike.
+  EXPECT_EQ(members_of(testpdf::object_stream({{2, "<< >>"}, {4, "42"}}, false)),
+            std::optional<Members>(Members{{2, "<< >> "}, {4, "42 "}}));
 }
 
 TEST(ObjectStreams, HeaderDamage) {
@@ -1043,85 +770,65 @@ TEST(ObjectStreams, HeaderDamage) {
     std::string dict;    // /N and /First
     std::string header;  // the number/offset pairs
     std::string bodies;
-    std::vector<std::pair<int32_t, std::string>> members;
+    std::optional<Members> members;
   };
   const std::string abc = std::string(15, 'a') + std::string(5, 'b') + std::string(10, 'c');
   const Case cases[] = {
-      {"offsets not increasing", "/N 3", "5 0 6 20 7 15 ", abc,
-       {{5, std::string(15, 'a') + "bbbbb"}, {7, "bbbbb" + std::string(10, 'c')}}},
-      {"/N larger than the valid pairs", "/N 3", "5 0 6 4 0 9 ", "aaaabbbb", {{5, "aaaa"}, {6, "bbbb"}}},
-      {"/N larger than the pairs before /First", "/N 3", "5 0 6 4 ", "aaaabbbb", {{5, "aaaa"}, {6, "bbbb"}}},
-      {"/N smaller than the pairs", "/N 1", "5 0 6 4 ", "aaaabbbb", {{5, "aaaabbbb"}}},
-      {"a negative offset ends the list", "/N 3", "5 0 6 -4 7 6 ", "aaaabbbb", {{5, "aaaabbbb"}}},
-      {"object number 0 ends the list", "/N 2", "0 0 6 4 ", "aaaabbbb", {}},
-      {"equal offsets skip the first", "/N 3", "5 0 6 0 7 4 ", "aaaabbbb", {{6, "aaaa"}, {7, "bbbb"}}},
-      {"next offset beyond the text", "/N 2", "5 0 6 999 ", "aaaabbbb", {}},
-      {"last offset beyond the text", "/N 2", "5 0 6 8 ", "aaaabbbb", {{5, "aaaabbbb"}}},
-      {"missing /First", "/N 2 /NoFirst", "5 0 6 4 ", "aaaabbbb", {}},
-      {"/N 0", "/N 0", "5 0 6 4 ", "aaaabbbb", {}},
-      {"/N missing", "", "5 0 6 4 ", "aaaabbbb", {}},
-      {"/N negative", "/N -2", "5 0 6 4 ", "aaaabbbb", {}},
+      {"offsets not increasing: each text ends at the next offset", "/N 3", "5 0 6 20 7 15 ", abc,
+       Members{{5, std::string(15, 'a')}, {6, std::string(10, 'c')}, {7, "bbbbb"}}},
+      {"/N larger than the valid pairs", "/N 3", "5 0 6 4 0 9 ", "aaaabbbb", Members{{5, "aaaa"}, {6, "bbbb"}}},
+      {"/N larger than the pairs before /First", "/N 3", "5 0 6 4 ", "aaaabbbb", Members{{5, "aaaa"}, {6, "bbbb"}}},
+      {"/N smaller than the pairs", "/N 1", "5 0 6 4 ", "aaaabbbb", Members{{5, "aaaabbbb"}}},
+      {"a negative offset ends the list", "/N 3", "5 0 6 -4 7 6 ", "aaaabbbb", Members{{5, "aaaabbbb"}}},
+      {"object number 0 ends the list", "/N 2", "0 0 6 4 ", "aaaabbbb", Members{}},
+      {"equal offsets share their text", "/N 3", "5 0 6 0 7 4 ", "aaaabbbb",
+       Members{{5, "aaaa"}, {6, "aaaa"}, {7, "bbbb"}}},
+      {"an offset beyond the text drops that member", "/N 2", "5 0 6 999 ", "aaaabbbb", Members{{5, "aaaabbbb"}}},
+      {"an offset at the end drops that member", "/N 2", "5 0 6 8 ", "aaaabbbb", Members{{5, "aaaabbbb"}}},
+      {"missing /First", "/N 2 /NoFirst", "5 0 6 4 ", "aaaabbbb", std::nullopt},
+      {"/N 0", "/N 0", "5 0 6 4 ", "aaaabbbb", std::nullopt},
+      {"/N missing", "", "5 0 6 4 ", "aaaabbbb", std::nullopt},
+      {"/N negative", "/N -2", "5 0 6 4 ", "aaaabbbb", std::nullopt},
   };
   for (const Case &c : cases) {
     std::string dict = "/Type /ObjStm " + c.dict;
     if (c.dict.find("NoFirst") == std::string::npos)
       dict += " /First " + std::to_string(c.header.size());
-    const std::vector<Object> objects = {
-        {1, 0, "<< /Type /Catalog >>"},
-        {10, 0, testpdf::stream(dict, c.header + c.bodies)},
-    };
-    const Loaded l = load(testpdf::build(objects, 1));
-    ASSERT_EQ(l.result, 1) << c.what << ": " << l.error;
-    std::vector<std::pair<int32_t, std::string>> got;
-    for (const ObjEntry &e : l.doc.objs)
-      if (e.in_objstm) got.emplace_back(e.num, member_text(e));
-    EXPECT_EQ(got, c.members) << c.what;
+    EXPECT_EQ(members_of(testpdf::stream(dict, c.header + c.bodies)), c.members) << c.what;
   }
 }
 
 TEST(ObjectStreams, FirstOutOfRange) {
   const std::string text = "5 0 6 4 aaaabbbb";
-  struct Case { const char *what; std::string first; size_t members; };
+  struct Case { const char *what; std::string first; int members; };
   const Case cases[] = {
-      {"negative", "-8", 0},
-      {"at the decoded length", std::to_string(text.size()), 0},
-      {"beyond the decoded length", "999", 0},
+      {"negative", "-8", -1},
+      {"at the decoded length", std::to_string(text.size()), -1},
+      {"beyond the decoded length", "999", -1},
       {"zero: no pairs", "0", 0},
       {"pairs past /First are not read", "4", 1},  // only "5 0"; the rest is body
       {"valid", "8", 2},
   };
   for (const Case &c : cases) {
-    const std::vector<Object> objects = {
-        {1, 0, "<< /Type /Catalog >>"},
-        {10, 0, testpdf::flate_stream("/Type /ObjStm /N 2 /First " + c.first, text)},
-    };
-    const Loaded l = load(testpdf::build(objects, 1));
-    ASSERT_EQ(l.result, 1) << c.what << ": " << l.error;
-    EXPECT_EQ(l.doc.objs.size() - 1, c.members) << c.what;
+    const std::optional<Members> m =
+        members_of(testpdf::flate_stream("/Type /ObjStm /N 2 /First " + c.first, text));
+    EXPECT_EQ(m ? static_cast<int>(m->size()) : -1, c.members) << c.what;
   }
 }
 
-TEST(ObjectStreams, UndecodableStreamIsSkipped) {
-  const std::vector<Object> objects = {
-      {1, 0, "<< /Type /Catalog >>"},
-      {10, 0, testpdf::stream("/Type /ObjStm /N 1 /First 4 /Filter /FlateDecode", "\x78\x9C garbage")},
-      {11, 0, testpdf::stream("/Type /ObjStm /N 1 /First 4", "")},
-      {12, 0, testpdf::object_stream({{7, "<< /Kept 1 >>"}})},
-  };
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 7}));
-}
-
-TEST(ObjectStreams, TheNameObjStmAnywhereInTheDictionaryCounts) {
-  const std::vector<Object> objects = {
-      {1, 0, "<< /Type /Catalog >>"},
-      {10, 0, testpdf::stream("/Type /XObject /Note /ObjStm /N 1 /First 4", "7 0 << /A 1 >>")},
-      {11, 0, testpdf::stream("/Type /XObject /N 1 /First 4", "8 0 << /A 1 >>")},
-  };
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  EXPECT_EQ(numbers_of(l.doc), (std::vector<int32_t>{1, 11, 7}));
+// Streams that cannot serve as object streams: undecodable, empty, of
+// another type, or extending another object stream.
+TEST(ObjectStreams, RefusedContainers) {
+  const std::string text = "7 0 << /A 1 >>";
+  for (const std::string &body :
+       {testpdf::stream("/Type /ObjStm /N 1 /First 4 /Filter /FlateDecode", "\x78\x9C garbage"),
+        testpdf::stream("/Type /ObjStm /N 1 /First 4", ""),
+        testpdf::stream("/Type /XObject /Note /ObjStm /N 1 /First 4", text),
+        testpdf::stream("/Type /ObjStm /N 1 /First 4 /Extends 3 0 R", text)}) {
+    EXPECT_EQ(members_of(body), std::nullopt) << body;
+  }
+  EXPECT_EQ(members_of(testpdf::stream("/Type /ObjStm /N 1 /First 4", text)),
+            std::optional<Members>(Members{{7, "<< /A 1 >>"}}));
 }
 
 // ---------------------------------------------------------------------------
@@ -1156,47 +863,42 @@ TEST(EntryDictionary, ObjectType) {
 }
 
 TEST(EntryDictionary, TypeAndCopyOfObjectStreamMembers) {
-  std::vector<Object> objects = kCatalogAndPage;
-  objects.push_back({10, 0, testpdf::object_stream({{5, "<< /Type /Page >>"},
-                                                    {6, "<< /Type /Pages >>"},
-                                                    {7, "<< /A 1 >>"},
-                                                    {8, "42"},
-                                                    {9, "<< /Type /Page"}})});
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  struct Case { int32_t num; int type; const char *copy; };
+  const auto o = open_container(testpdf::object_stream({{5, "<< /Type /Page >>"},
+                                                        {6, "<< /Type /Pages >>"},
+                                                        {7, "<< /A 1 >>"},
+                                                        {8, "42"},
+                                                        {9, "<< /Type /Page"}}));
+  ASSERT_TRUE(o->ok);
+  struct Case { int type; const char *copy; };
   const Case cases[] = {
-      {5, 1, "<< /Type /Page >>"}, {6, 2, "<< /Type /Pages >>"}, {7, 0, "<< /A 1 >>"},
-      {8, 0, nullptr},             {9, 1, nullptr},
+      {1, "<< /Type /Page >>"}, {2, "<< /Type /Pages >>"}, {0, "<< /A 1 >>"}, {0, nullptr}, {1, nullptr},
   };
-  for (const Case &c : cases) {
-    const ObjEntry *e = find_obj(l.doc, c.num);
-    ASSERT_NE(e, nullptr) << c.num;
-    EXPECT_EQ(obj_type(l.doc, *e), c.type) << c.num;
-    OwnedText copy(get_obj_dict_text(l.doc, *e));
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const Case &c = cases[k];
+    const ObjEntry e = object_stream_member(o->stream, k);
+    EXPECT_EQ(obj_type(o->doc, e), c.type) << e.num;
+    OwnedText copy(get_obj_dict_text(o->doc, e));
     if (c.copy == nullptr) {
-      EXPECT_EQ(copy.get(), nullptr) << c.num;
+      EXPECT_EQ(copy.get(), nullptr) << e.num;
     } else {
-      ASSERT_NE(copy.get(), nullptr) << c.num;
-      EXPECT_STREQ(copy.get(), c.copy) << c.num;
+      ASSERT_NE(copy.get(), nullptr) << e.num;
+      EXPECT_STREQ(copy.get(), c.copy) << e.num;
     }
   }
 }
 
 TEST(EntryDictionary, MemberTextEndingInsideAName) {
   // Members cut exactly at the end of the decoded text: no read past it.
-  const std::string text = "5 0 6 17 << /Type /Page >><< /Type /Pag";
-  const std::vector<Object> objects = {
-      {1, 0, "<< /Type /Catalog >>"},
-      {10, 0, testpdf::stream("/Type /ObjStm /N 2 /First 9", text)},
-  };
-  const Loaded l = load(testpdf::build(objects, 1));
-  ASSERT_EQ(l.result, 1) << l.error;
-  ASSERT_NE(find_obj(l.doc, 6), nullptr);
-  EXPECT_EQ(member_text(*find_obj(l.doc, 6)), "<< /Type /Pag");
-  EXPECT_EQ(obj_type(l.doc, *find_obj(l.doc, 5)), 1);
-  EXPECT_EQ(obj_type(l.doc, *find_obj(l.doc, 6)), 0);
-  EXPECT_EQ(OwnedText(get_obj_dict_text(l.doc, *find_obj(l.doc, 6))), nullptr);
+  const auto o = open_container(
+      testpdf::stream("/Type /ObjStm /N 2 /First 9", "5 0 6 17 << /Type /Page >><< /Type /Pag"));
+  ASSERT_TRUE(o->ok);
+  ASSERT_EQ(o->stream.members.size(), 2u);
+  const ObjEntry five = object_stream_member(o->stream, 0);
+  const ObjEntry six = object_stream_member(o->stream, 1);
+  EXPECT_EQ(member_text(six), "<< /Type /Pag");
+  EXPECT_EQ(obj_type(o->doc, five), 1);
+  EXPECT_EQ(obj_type(o->doc, six), 0);
+  EXPECT_EQ(OwnedText(get_obj_dict_text(o->doc, six)), nullptr);
 }
 
 TEST(EntryDictionary, CopyOfFileObjects) {
@@ -1204,7 +906,7 @@ TEST(EntryDictionary, CopyOfFileObjects) {
   const Case cases[] = {
       {"1 0 obj << /A << /B 1 >> >> endobj", "<< /A << /B 1 >> >>"},
       {"1 0 obj << /Length 3 >> stream\nabc\nendstream endobj", "<< /Length 3 >>"},
-      {"1 0 obj << /A 1 endobj >>", nullptr},  // does not close before endobj
+      {"1 0 obj << /A 1 endobj >>", "<< /A 1 endobj >>"},
       {"1 0 obj [ << /A 1 >> ] endobj", nullptr},
       {"1 0 obj << /A 1 >>", "<< /A 1 >>"},
   };

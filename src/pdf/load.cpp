@@ -1,352 +1,381 @@
 #include "pdf/load.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <unordered_map>
 
 #include "common/error.h"
 #include "platform/file_io.h"
+#include "pdf/dict_edit.h"
+#include "pdf/object_read.h"
 #include "pdf/object_streams.h"
+#include "pdf/reconstruct.h"
+#include "pdf/xref.h"
 
 namespace {
 
-// startxref stands in the last few hundred bytes of any sane file; looking
-// further back would only find the keyword inside data.
-constexpr int32_t kStartxrefWindow = 2048;
+// What the index holds for each object number while it is built.
+struct Slot {
+  ObjEntry entry;
+  bool present = false;
+};
 
+struct Builder {
+  PdfDoc &doc;
+  Bytes s;
+  std::vector<Slot> slots;        // by object number
+  std::vector<int32_t> pending;   // numbers the cross-reference data could not place
+  std::unordered_map<int32_t, ObjectStream> streams;  // opened object streams, by container
+  std::unordered_map<int32_t, bool> stream_failed;
 
-bool is_objstm(Bytes s, const ObjEntry &e) {
-  if (!e.is_stream || e.dict_pos < 0 || e.in_objstm) return false;
-  int32_t end = static_cast<int32_t>(s.size());
-  if (e.stream_kw_pos > 0) end = e.stream_kw_pos;
-  else if (e.endobj_pos > 0) end = e.endobj_pos;
-  return find_name(s, e.dict_pos, end, "ObjStm") >= 0;
+  Slot &slot(int32_t num) {
+    const auto n = static_cast<size_t>(num);
+    if (n >= slots.size()) slots.resize(n + 1);
+    return slots[n];
+  }
+  const ObjEntry *find(int32_t num) const {
+    if (num <= 0 || static_cast<size_t>(num) >= slots.size()) return nullptr;
+    const Slot &sl = slots[static_cast<size_t>(num)];
+    return sl.present ? &sl.entry : nullptr;
+  }
+};
+
+// Returns the integer that object num holds (an indirect /Length), or -1.
+int32_t integer_object(const Builder &b, int32_t num) {
+  const ObjEntry *e = b.find(num);
+  if (e == nullptr || e->is_stream) return -1;
+  Bytes body;
+  int32_t pos = 0;
+  if (e->in_objstm) {
+    if (e->text == nullptr) return -1;
+    body = Bytes(e->text, static_cast<size_t>(e->text_len));
+  } else {
+    if (e->body_pos < 0 || e->endobj_pos < e->body_pos) return -1;
+    body = b.s.first(static_cast<size_t>(e->endobj_pos));
+    pos = e->body_pos;
+  }
+  pos = skip_ws(body, pos);
+  if (pos >= static_cast<int32_t>(body.size()) || !is_digit(body[pos])) return -1;
+  return parse_int_at(body, &pos);
 }
 
-// Returns the first entry (among those found by the scan) for each object
-// number, built on first use: indirect /Length lookups need it.
-struct FirstByNumber {
-  const std::vector<ObjEntry> &index;
-  std::unordered_map<int32_t, int32_t> table;
-  bool built = false;
-
-  const ObjEntry *find(int32_t num) {
-    if (!built) {
-      table.reserve(index.size());
-      for (size_t i = 0; i < index.size(); ++i)
-        table.emplace(index[i].num, static_cast<int32_t>(i));
-      built = true;
+// Places every object that the cross-reference data puts in the file and
+// whose header there names that very object; the others wait in pending.
+void place_file_objects(Builder &b, const XrefData &x) {
+  struct Placed {
+    int64_t offset;
+    int32_t num;
+  };
+  std::vector<Placed> order;
+  for (size_t n = 1; n < x.entries.size(); ++n) {
+    const XrefEntry &xe = x.entries[n];
+    if (xe.kind != XrefKind::in_file) continue;
+    order.push_back({xe.offset, static_cast<int32_t>(n)});
+  }
+  std::sort(order.begin(), order.end(),
+            [](const Placed &a, const Placed &c) { return a.offset < c.offset; });
+  const auto length = static_cast<int64_t>(b.s.size());
+  // Each object ends where the next one in the file begins, at the latest.
+  std::vector<int64_t> bound(order.size(), length);
+  for (size_t i = order.size(); i-- > 1;)
+    bound[i - 1] = order[i].offset > order[i - 1].offset ? order[i].offset : bound[i];
+  std::vector<int32_t> stream_nums;
+  for (size_t i = 0; i < order.size(); ++i) {
+    const Placed &p = order[i];
+    const XrefEntry &xe = x.entries[static_cast<size_t>(p.num)];
+    ObjectHeader h;
+    if (p.offset <= 0 || p.offset >= length ||
+        !read_object_header(b.s, static_cast<int32_t>(p.offset), &h) || h.num != p.num ||
+        h.gen != xe.gen) {
+      b.pending.push_back(p.num);
+      continue;
     }
-    const auto it = table.find(num);
-    return it == table.end() ? nullptr : &index[static_cast<size_t>(it->second)];
+    Slot &sl = b.slot(p.num);
+    sl.entry = read_object_at(b.s, h, static_cast<int32_t>(bound[i]));
+    sl.present = true;
+    if (sl.entry.is_stream) stream_nums.push_back(static_cast<int32_t>(i));
   }
-};
-
-// Returns the /Length of a stream object when it is usable: a direct
-// integer, or a reference to a non-stream object holding one. -1 otherwise.
-int32_t declared_length(Bytes s, const ObjEntry &e, FirstByNumber &first) {
-  const Bytes dict = s.first(static_cast<size_t>(e.stream_kw_pos));
-  const int32_t name = find_name(dict, e.dict_pos, e.stream_kw_pos, "Length");
-  if (name < 0) return -1;
-  int32_t pos = skip_ws(dict, name + 7);
-  if (pos >= e.stream_kw_pos || !is_digit(dict[pos])) return -1;
-  const int32_t v = parse_int_at(dict, &pos);
-  int32_t after = skip_ws(dict, pos);
-  if (after >= e.stream_kw_pos || !is_digit(dict[after])) return v;
-  (void)parse_int_at(dict, &after);
-  const int32_t r = skip_ws(dict, after);
-  if (r >= e.stream_kw_pos || dict[r] != 'R') return v;
-  // An indirect length: the integer inside object v.
-  if (v <= 0) return -1;
-  const ObjEntry *target = first.find(v);
-  if (target == nullptr || target->is_stream) return -1;
-  int32_t q = target->hdr_pos;
-  (void)parse_int_at(s, &q);
-  (void)parse_int_at(s, &q);
-  q = skip_ws(s, q);
-  if (kw_at(s, q, "obj")) q += 3;
-  return parse_int_at(s, &q);
+  // Stream data, now that indirect lengths can be looked up.
+  for (const int32_t i : stream_nums) {
+    ObjEntry &e = b.slot(order[static_cast<size_t>(i)].num).entry;
+    int32_t indirect = -1;
+    int32_t declared = stream_length_value(b.s, e, &indirect);
+    if (indirect > 0) declared = integer_object(b, indirect);
+    settle_stream_extent(b.s, e, declared, static_cast<int32_t>(bound[static_cast<size_t>(i)]));
+  }
 }
 
-// Returns find_kw(s, from, keyword), remembering the last answer: a search
-// from any position between the last start and its hit has the same answer,
-// so objects that lack their endobj or endstream cost one scan of the rest of
-// the file in all, not one each.
-struct KeywordSearch {
-  std::string_view keyword;
-  int32_t last_from = -1;
-  int32_t last_hit = -1;
-
-  int32_t find(Bytes s, int32_t from) {
-    if (last_from >= 0 && from >= last_from && (last_hit < 0 || from <= last_hit)) return last_hit;
-    last_from = from;
-    last_hit = find_kw(s, from, keyword);
-    return last_hit;
+// Returns the opened object stream of container num, or nullptr.
+ObjectStream *object_stream_of(Builder &b, int32_t num) {
+  const auto it = b.streams.find(num);
+  if (it != b.streams.end()) return &it->second;
+  if (b.stream_failed.count(num) != 0) return nullptr;
+  const ObjEntry *container = b.find(num);
+  ObjectStream stream;
+  if (container == nullptr || !open_object_stream(b.doc, *container, stream)) {
+    b.stream_failed[num] = true;
+    return nullptr;
   }
-};
-
-struct BodySearches {
-  KeywordSearch endobj{"endobj"};
-  KeywordSearch endstream{"endstream"};
-};
-
-// The header positions of the scanned objects, asked for in rising order:
-// after(pos) is the first header beyond pos, or -1 when none follows. The
-// questions only move forward, so all of them together cost one pass.
-struct NextHeader {
-  const std::vector<ObjEntry> &index;
-  size_t at;
-
-  int32_t after(int32_t pos) {
-    while (at < index.size() && (index[at].in_objstm || index[at].hdr_pos <= pos)) ++at;
-    return at < index.size() ? index[at].hdr_pos : -1;
-  }
-};
-
-// The smaller of two scan limits, where -1 means the end of the file.
-int32_t nearer_limit(int32_t a, int32_t b) {
-  if (a < 0) return b;
-  if (b < 0) return a;
-  return a < b ? a : b;
+  return &b.streams.emplace(num, std::move(stream)).first->second;
 }
 
-void resolve_stream(Bytes s, ObjEntry &e, FirstByNumber &first, BodySearches &search) {
-  const int32_t length = static_cast<int32_t>(s.size());
-  const int32_t v = declared_length(s, e, first);
-  if (v >= 0 && static_cast<int64_t>(e.data_pos) + v <= length) {
-    e.data_end = e.data_pos + v;
-    e.stream_len = v;
-    const int32_t t = search.endobj.find(s, e.data_end);
-    if (t >= 0) {
-      e.endobj_pos = t;
-      e.obj_end = t + 6;
+// Places every object that the cross-reference data puts in an object
+// stream; members that cannot be found wait in pending.
+void place_compressed_objects(Builder &b, const XrefData &x) {
+  for (size_t n = 1; n < x.entries.size(); ++n) {
+    const XrefEntry &xe = x.entries[n];
+    if (xe.kind != XrefKind::compressed) continue;
+    const auto num = static_cast<int32_t>(n);
+    ObjectStream *stream = object_stream_of(b, xe.container);
+    const int32_t k = stream != nullptr ? find_object_stream_member(*stream, num, xe.index) : -1;
+    if (k < 0) {
+      b.pending.push_back(num);
+      continue;
     }
+    Slot &sl = b.slot(num);
+    sl.entry = object_stream_member(*stream, static_cast<size_t>(k));
+    sl.present = true;
+  }
+}
+
+// Returns what the scan found: the last definition in the file of each
+// number, or else the one from the last object stream that holds it.
+std::vector<Slot> reconstructed_slots(Builder &b, const ScanResult &scan) {
+  std::vector<Slot> found;
+  const auto put = [&found](const ObjEntry &e) {
+    if (e.num <= 0 || e.num > kMaxObjectNumber) return;
+    const auto n = static_cast<size_t>(e.num);
+    if (n >= found.size()) found.resize(n + 1);
+    found[n].entry = e;
+    found[n].present = true;
+  };
+  for (const ObjEntry &e : scan.objects) put(e);
+  const std::vector<Slot> plain = found;
+  for (const Slot &sl : plain) {
+    if (!sl.present || !sl.entry.is_stream) continue;
+    ObjectStream stream;
+    if (!open_object_stream(b.doc, sl.entry, stream)) continue;
+    for (size_t k = 0; k < stream.members.size(); ++k) {
+      const int32_t num = stream.members[k].num;
+      const bool plain_def = static_cast<size_t>(num) < plain.size() &&
+                             plain[static_cast<size_t>(num)].present;
+      if (!plain_def) put(object_stream_member(stream, k));
+    }
+  }
+  return found;
+}
+
+// Returns true for the input's own structure, which the output does not
+// carry: object streams and cross-reference streams.
+bool is_file_structure(Bytes s, const ObjEntry &e) {
+  if (e.in_objstm || !e.is_stream || e.dict_pos < 0) return false;
+  return dict_type_is(s, e.dict_pos, e.stream_kw_pos, "ObjStm") ||
+         dict_type_is(s, e.dict_pos, e.stream_kw_pos, "XRef");
+}
+
+// Takes /Root, /Info, /ID and /Encrypt from the newest trailer that has
+// each.
+void read_trailer_keys(PdfDoc &doc, const std::vector<int32_t> &newest_first) {
+  const Bytes s = doc_bytes(doc);
+  const int32_t end = doc.length;
+  for (const int32_t t : newest_first) {
+    if (doc.root_num < 0) {
+      doc.root_num = dict_key_ref(s, t, end, "Root");
+      if (doc.root_num < 0) doc.root_num = static_cast<int32_t>(dict_key_int(s, t, end, "Root", -1));
+    }
+    if (doc.info_num < 0) doc.info_num = dict_key_ref(s, t, end, "Info");
+    if (!doc.encrypted && find_dict_key(s.first(static_cast<size_t>(end)), t, end, "Encrypt") >= 0)
+      doc.encrypted = 1;
+    if (doc.trailer_id.empty()) {
+      const int32_t key = find_dict_key(s, t, end, "ID");
+      if (key >= 0) {
+        const int32_t v = skip_ws(s, key + 3);
+        const int32_t v_end = skip_pdf_value(s, v);
+        if (v < end && s[v] == '[' && v_end > v)
+          doc.trailer_id.assign(reinterpret_cast<const char *>(s.data()) + v,
+                                static_cast<size_t>(v_end - v));
+      }
+    }
+    if (doc.size < 0) doc.size = dict_key_int(s, t, end, "Size", -1);
+  }
+}
+
+// Calls found(n) for each reference "n g R" in the bytes, outside strings
+// and comments.
+template <typename Found>
+void for_each_reference(Bytes s, int32_t start, int32_t end, Found found) {
+  int64_t prev2 = -1, prev1 = -1;  // the last two integers, -1 when not integers
+  int32_t p = start;
+  while (p < end) {
+    const uint8_t c = s[p];
+    if (is_pdf_ws(c)) {
+      ++p;
+      continue;
+    }
+    if (c == 'R' && (p + 1 >= end || !is_regular(s[p + 1]))) {
+      if (prev2 > 0 && prev2 <= kMaxObjectNumber && prev1 >= 0) found(static_cast<int32_t>(prev2));
+      prev2 = prev1 = -1;
+      ++p;
+      continue;
+    }
+    if (is_digit(c)) {
+      int64_t v = 0;
+      int32_t q = p;
+      while (q < end && is_digit(s[q])) {
+        if (v <= kMaxObjectNumber) v = v * 10 + (s[q] - '0');
+        ++q;
+      }
+      if (q < end && is_regular(s[q])) v = -1;  // "12.5", "3x": not an integer
+      while (q < end && is_regular(s[q])) ++q;
+      prev2 = prev1;
+      prev1 = v;
+      p = q;
+      continue;
+    }
+    prev2 = prev1 = -1;
+    if (c == '<' && p + 1 < end && s[p + 1] == '<') {
+      p += 2;
+    } else if (c == '(' || c == '<') {
+      const int32_t after = skip_pdf_value(s.first(static_cast<size_t>(end)), p);
+      p = after > p ? after : end;
+    } else if (c == '%') {
+      while (p < end && s[p] != '\n' && s[p] != '\r') ++p;
+    } else {
+      ++p;
+      while (p < end && is_regular(s[p]) && is_regular(s[p - 1])) ++p;
+    }
+  }
+}
+
+// Calls found(n) for each reference an entry makes (its stream data aside).
+template <typename Found>
+void for_each_reference_of(Bytes file, const ObjEntry &e, Found found) {
+  if (e.in_objstm) {
+    if (e.text != nullptr)
+      for_each_reference(Bytes(e.text, static_cast<size_t>(e.text_len)), 0, e.text_len, found);
     return;
   }
-  // The length is missing or wrong: the stream ends at "endstream", less
-  // the end-of-line before it.
-  const int32_t end = search.endstream.find(s, e.data_pos);
-  if (end < 0) return;
-  int32_t data_end = end;
-  if (end > e.data_pos && (s[end - 1] == '\n' || s[end - 1] == '\r')) {
-    data_end = end - 1;
-    if (end > e.data_pos + 1 && s[end - 2] == '\r' && s[end - 1] == '\n') data_end = end - 2;
-  }
-  e.data_end = data_end;
-  e.stream_len = data_end - e.data_pos;
-  const int32_t t = search.endobj.find(s, end + 9);
-  if (t >= 0) {
-    e.endobj_pos = t;
-    e.obj_end = t + 6;
-  }
+  const int32_t end = e.is_stream ? e.stream_kw_pos : e.endobj_pos;
+  if (e.body_pos >= 0 && end > e.body_pos) for_each_reference(file, e.body_pos, end, found);
 }
 
-void resolve_plain(Bytes s, ObjEntry &e, BodySearches &search, NextHeader &next) {
-  const int32_t length = static_cast<int32_t>(s.size());
-  int32_t t;
-  if (e.dict_pos < 0) {
-    t = search.endobj.find(s, e.hdr_pos);
-    if (t < 0) return;
-  } else {
-    // The dictionary ends before the next object's header at the latest.
-    const int32_t bound = next.after(e.dict_pos);
-    t = search.endobj.find(s, e.dict_pos);
-    if (t >= 0) {
-      const int32_t c = find_object_dict_close(s, e.dict_pos, nearer_limit(t, bound));
-      // An "obj" between the dictionary and this "endobj" means the endobj
-      // belongs to a later object: this one ends with its dictionary.
-      if (c >= 0 && find_kw(s.first(static_cast<size_t>(t) + 1), c, "obj") >= 0) t = c;
-    } else {
-      t = find_object_dict_close(s, e.dict_pos, bound);
-      if (t < 0) return;
-    }
+// A /Size far beyond every number the file uses or refers to is damage:
+// following it would only make the output's cross-reference table huge.
+constexpr int64_t kSizeSlack = 65536;
+
+// Moves the final index into doc: one entry per number in number order, the
+// lookup table, and the first number free for new objects.
+void finish_index(PdfDoc &doc, std::vector<Slot> &slots, int32_t xref_top) {
+  doc.objs.clear();
+  int32_t top = xref_top;
+  for (Slot &sl : slots) {
+    if (!sl.present) continue;
+    doc.objs.push_back(sl.entry);
+    if (sl.entry.num > top) top = sl.entry.num;
   }
-  e.endobj_pos = t;
-  e.obj_end = t + 5 < length && std::memcmp(s.data() + t, "endobj", 6) == 0 ? t + 6 : t;
+  for (const ObjEntry &e : doc.objs)
+    for_each_reference_of(doc_bytes(doc), e, [&top](int32_t n) { top = n > top ? n : top; });
+  if (doc.size - 1 > top && doc.size - 1 <= kMaxObjectNumber && doc.size - 1 <= top + kSizeSlack)
+    top = static_cast<int32_t>(doc.size - 1);
+  doc.max_obj_num = top;
+  doc.index_of_num.assign(static_cast<size_t>(top) + 1, -1);
+  for (size_t i = 0; i < doc.objs.size(); ++i)
+    doc.index_of_num[static_cast<size_t>(doc.objs[i].num)] = static_cast<int32_t>(i);
 }
+
+// The numbers that the document refers to (from its trailers and from the
+// entries given) but that no section of the cross-reference data mentions:
+// readers look for those in the file.
+struct Unlisted {
+  const XrefData &x;
+  std::vector<uint8_t> seen;
+  std::vector<int32_t> found;
+
+  void note(int32_t n) {
+    const auto k = static_cast<size_t>(n);
+    if (k < x.entries.size() && x.entries[k].kind != XrefKind::none) return;
+    if (k >= seen.size()) seen.resize(k + 1, 0);
+    if (seen[k] == 0) found.push_back(n);
+    seen[k] = 1;
+  }
+  void note_references(Bytes s, const ObjEntry &e) {
+    for_each_reference_of(s, e, [this](int32_t n) { note(n); });
+  }
+};
 
 }  // namespace
 
-void parse_trailer_dict(Bytes s, int32_t dict_pos, PdfDoc &doc) {
-  const int32_t end = static_cast<int32_t>(s.size());
-  const auto reference_after = [&](int32_t name, int32_t name_len) {
-    int32_t pos = name + 1 + name_len;
-    return parse_int_at(s, &pos);
-  };
-  if (doc.root_num < 0) {
-    const int32_t at = find_name(s, dict_pos, end, "Root");
-    if (at >= 0) doc.root_num = reference_after(at, 4);
-  }
-  if (doc.info_num < 0) {
-    const int32_t at = find_name(s, dict_pos, end, "Info");
-    if (at >= 0) doc.info_num = reference_after(at, 4);
-  }
-  if (find_name(s, dict_pos, end, "Encrypt") >= 0) doc.encrypted = 1;
-}
-
-void read_trailer_facts(PdfDoc &doc) {
+void build_object_index(PdfDoc &doc) {
   const Bytes s = doc_bytes(doc);
-  const int32_t length = doc.length;
-  if (length < 9) return;
-  int32_t hit = -1;
-  const int32_t lowest = length - kStartxrefWindow > 0 ? length - kStartxrefWindow : 0;
-  for (int32_t p = length - 9; p >= lowest; --p) {
-    if (s[p] == 's' && kw_at(s, p, "startxref")) {
-      hit = p;
+  const XrefData x = read_xref(s);
+  doc.startxref_offset = x.startxref;
+  doc.startxref_seen = x.startxref >= 0 ? 1 : 0;
+  Builder b{doc, s, {}, {}, {}, {}};
+  if (x.usable) {
+    place_file_objects(b, x);
+    place_compressed_objects(b, x);
+  }
+  std::vector<int32_t> trailers = x.usable ? x.trailers : std::vector<int32_t>{};
+  Unlisted unlisted{x, {}, {}};
+  if (x.usable) {
+    for (const int32_t t : x.trailers) {
+      const int32_t close = find_dict_close(s, t, -1);
+      if (close > t) for_each_reference(s, t, close, [&unlisted](int32_t n) { unlisted.note(n); });
+    }
+    for (const Slot &sl : b.slots)
+      if (sl.present) unlisted.note_references(s, sl.entry);
+  }
+  if (!x.usable || !x.complete || !b.pending.empty() || !unlisted.found.empty()) {
+    // Reconstruction, for what the cross-reference data could not place.
+    const ScanResult scan = scan_file_objects(s, [&b](int32_t n) { return integer_object(b, n); });
+    std::vector<Slot> found = reconstructed_slots(b, scan);
+    const auto fill = [&](int32_t num) {
+      if (num > 0 && static_cast<size_t>(num) < found.size() &&
+          found[static_cast<size_t>(num)].present &&
+          (static_cast<size_t>(num) >= b.slots.size() || !b.slots[static_cast<size_t>(num)].present)) {
+        b.slot(num) = found[static_cast<size_t>(num)];
+        unlisted.note_references(s, b.slot(num).entry);
+      }
+    };
+    for (size_t n = 1; n < found.size(); ++n) {
+      // Without usable data, or with older sections unread, every number no
+      // section mentions comes from the scan.
+      const bool mentioned = x.usable && n < x.entries.size() && x.entries[n].kind != XrefKind::none;
+      if (!mentioned && (!x.usable || !x.complete)) fill(static_cast<int32_t>(n));
+    }
+    for (const int32_t num : b.pending) fill(num);
+    // What the filled objects refer to in turn is looked for too.
+    for (size_t i = 0; i < unlisted.found.size(); ++i) fill(unlisted.found[i]);
+    // Trailers found by the scan come after those of the chain, newest first.
+    for (auto it = scan.trailers.rbegin(); it != scan.trailers.rend(); ++it)
+      trailers.push_back(*it);
+  }
+  // The input's own structure is not part of the document.
+  for (Slot &sl : b.slots)
+    if (sl.present && is_file_structure(s, sl.entry)) sl.present = false;
+  for (const int32_t num : x.xref_streams) {
+    if (num > 0 && static_cast<size_t>(num) < b.slots.size()) {
+      Slot &sl = b.slots[static_cast<size_t>(num)];
+      if (sl.present && sl.entry.is_stream && !sl.entry.in_objstm) sl.present = false;
+    }
+  }
+  read_trailer_keys(doc, trailers);
+  int32_t xref_top = 0;
+  for (size_t n = x.entries.size(); n-- > 1;) {
+    if (x.entries[n].kind != XrefKind::none) {
+      xref_top = static_cast<int32_t>(n);
       break;
     }
   }
-  if (hit < 0) return;
-  doc.startxref_seen = 1;
-  int32_t pos = hit + 9;
-  while (pos < length && !(s[pos] == '+' || s[pos] == '-' || is_digit(s[pos]))) ++pos;
-  if (pos >= length) {
-    doc.startxref_offset = -1;
-    return;
-  }
-  doc.startxref_offset = parse_int_at(s, &pos);
-  if (doc.startxref_offset < 0 || doc.startxref_offset >= length) return;
-  int32_t at = skip_ws(s, doc.startxref_offset);
-  if (kw_at(s, at, "xref")) {
-    const int32_t trailer = find_kw(s, at, "trailer");
-    if (trailer < 0) return;
-    at = trailer + 7;
-  } else {
-    if (at >= length || !is_digit(s[at])) return;
-    const int32_t obj = find_kw(s, at, "obj");
-    if (obj < 0) return;
-    at = obj + 3;
-  }
-  at = skip_ws(s, at);
-  if (at >= length || s[at] != '<') return;
-  parse_trailer_dict(s, at, doc);
-}
-
-void scan_pass1(Bytes s, std::vector<ObjEntry> &index) {
-  const int32_t length = static_cast<int32_t>(s.size());
-  if (length < 4) return;
-  const uint8_t *base = s.data();
-  const size_t first = index.size();
-  // First every object header, in file order; the position of each "obj"
-  // waits in dict_pos until the dictionaries are looked at below.
-  for (int32_t p = 0; p <= length - 4; ++p) {
-    // Jump to the next candidate "obj".
-    const void *o = std::memchr(base + p, 'o', static_cast<size_t>(length - 4 - p + 1));
-    if (o == nullptr) break;
-    p = static_cast<int32_t>(static_cast<const uint8_t *>(o) - base);
-    if (!kw_at(s, p, "obj")) continue;
-    const int32_t hdr = object_header_start(s, p);
-    if (hdr < 0) continue;
-    ObjEntry e;
-    int32_t q = hdr;
-    e.num = parse_int_at(s, &q);
-    e.gen = parse_int_at(s, &q);
-    if (e.num < 1) continue;
-    e.hdr_pos = hdr;
-    e.dict_pos = p;
-    index.push_back(e);
-  }
-  // Then each dictionary, which never runs past the next object's header:
-  // a string left open in one object must not make every object scan to
-  // the end of the file.
-  NextHeader next{index, first};
-  for (size_t i = first; i < index.size(); ++i) {
-    ObjEntry &e = index[i];
-    const int32_t after = skip_ws(s, e.dict_pos + 3);
-    e.dict_pos = -1;
-    if (after >= length || s[after] != '<') continue;
-    e.dict_pos = after;
-    const int32_t close = find_object_dict_close(s, after, next.after(after));
-    if (close < 0) continue;
-    const int32_t kw = skip_ws(s, close);
-    if (!kw_at(s, kw, "stream")) continue;
-    e.stream_kw_pos = kw;
-    e.is_stream = 1;
-    int32_t d = kw + 6;
-    int32_t k = d;
-    while (k < length && (s[k] == ' ' || s[k] == '\t')) ++k;
-    if (k + 1 < length && s[k] == '\r' && s[k + 1] == '\n') {
-      d = k + 2;
-    } else if (k < length && (s[k] == '\r' || s[k] == '\n')) {
-      d = k + 1;
-    }
-    e.data_pos = d;
-  }
-}
-
-void resolve_body_bounds(Bytes s, std::vector<ObjEntry> &index) {
-  FirstByNumber first{index, {}, false};
-  BodySearches search;
-  NextHeader next{index, 0};
-  for (ObjEntry &e : index) {
-    if (e.in_objstm) continue;
-    if (e.is_stream) {
-      resolve_stream(s, e, first, search);
-    } else {
-      resolve_plain(s, e, search, next);
-    }
-  }
-}
-
-void select_definitions(PdfDoc &doc) {
-  const Bytes s = doc_bytes(doc);
-  int32_t top = 0;
-  for (const ObjEntry &e : doc.objs)
-    if (e.num <= kMaxObjectNumber && e.num > top) top = e.num;
-  std::vector<int32_t> last_plain(static_cast<size_t>(top) + 1, -1);
-  std::vector<int32_t> last_objstm(static_cast<size_t>(top) + 1, -1);
-  std::vector<bool> container(doc.objs.size(), false);
-  for (size_t i = 0; i < doc.objs.size(); ++i) {
-    const ObjEntry &e = doc.objs[i];
-    if (e.num < 0 || e.num > top) continue;
-    if (e.in_objstm) {
-      last_objstm[static_cast<size_t>(e.num)] = static_cast<int32_t>(i);
-    } else if (is_objstm(s, e)) {
-      container[i] = true;
-    } else {
-      last_plain[static_cast<size_t>(e.num)] = static_cast<int32_t>(i);
-    }
-  }
-  std::vector<ObjEntry> kept;
-  kept.reserve(doc.objs.size());
-  int32_t max_num = 0;
-  for (size_t i = 0; i < doc.objs.size(); ++i) {
-    const ObjEntry &e = doc.objs[i];
-    if (e.num < 0 || e.num > top) continue;
-    const size_t n = static_cast<size_t>(e.num);
-    const bool keep = e.in_objstm
-                          ? last_plain[n] == -1 && last_objstm[n] == static_cast<int32_t>(i)
-                          : !container[i] && last_plain[n] == static_cast<int32_t>(i);
-    if (!keep) continue;
-    kept.push_back(e);
-    if (e.num > max_num) max_num = e.num;
-  }
-  doc.objs = std::move(kept);
-  doc.max_obj_num = max_num;
-  doc.index_of_num.assign(static_cast<size_t>(max_num) + 1, -1);
-  for (size_t i = 0; i < doc.objs.size(); ++i) {
-    int32_t &slot = doc.index_of_num[static_cast<size_t>(doc.objs[i].num)];
-    if (slot < 0) slot = static_cast<int32_t>(i);
-  }
+  finish_index(doc, b.slots, xref_top);
 }
 
 void settle_catalog(PdfDoc &doc) {
   doc.catalog_num = doc.root_num;
   if (doc.root_num < 0 || find_obj(doc, doc.root_num) == nullptr) {
     for (const ObjEntry &e : doc.objs) {
-      DictRange r = dict_range(doc, e);
-      if (!r.present && !e.in_objstm) {
-        // No dictionary: search the object from its header instead.
-        int32_t end = doc.length;
-        if (e.stream_kw_pos > 0) end = e.stream_kw_pos;
-        else if (e.endobj_pos > 0) end = e.endobj_pos;
-        r.bytes = doc_bytes(doc).first(static_cast<size_t>(end));
-        r.start = e.hdr_pos;
-        r.end = end;
-        r.present = true;
-      }
-      if (r.present && find_name(r.bytes, r.start, r.end, "Catalog") >= 0) {
+      const DictRange r = dict_range(doc, e);
+      if (r.present && dict_type_is(r.bytes, r.start, r.end, "Catalog")) {
         doc.catalog_num = e.num;
         break;
       }
@@ -355,45 +384,45 @@ void settle_catalog(PdfDoc &doc) {
   doc.out_info_num = doc.info_num;
 }
 
+int load_document_bytes(std::unique_ptr<uint8_t[]> bytes, int64_t size, const char *name,
+                        PdfDoc &doc) {
+  if (size <= 0) return set_error("empty file: %s", name);
+  if (size > kMaxInputSize)
+    return set_error("file too large (2 GiB or more are not supported): %s", name);
+  doc.file = std::move(bytes);
+  doc.data = doc.file.get();
+  doc.length = static_cast<int32_t>(size);
+  build_object_index(doc);
+  if (doc.objs.empty()) return set_error("no PDF objects found in %s", name);
+  if (doc.encrypted) return set_error("encrypted PDFs are not supported: %s", name);
+  settle_catalog(doc);
+  return 1;
+}
+
+int load_document_bytes(Bytes input, const char *name, PdfDoc &doc) {
+  if (input.size() > static_cast<size_t>(kMaxInputSize))
+    return set_error("file too large (2 GiB or more are not supported): %s", name);
+  auto copy = std::make_unique<uint8_t[]>(input.size() + 1);
+  if (!input.empty()) std::memcpy(copy.get(), input.data(), input.size());
+  copy[input.size()] = 0;
+  return load_document_bytes(std::move(copy), static_cast<int64_t>(input.size()), name, doc);
+}
+
 int load_document(const char *input_path, PdfDoc &doc) {
   ReadResult file = read_whole_file(input_path);
   switch (file.status) {
     case ReadStatus::ok:
       break;
     case ReadStatus::cannot_open:
-      set_error("cannot open %s: %s", input_path, std::strerror(file.error_number));
-      return 0;
+      return set_error("cannot open %s: %s", input_path, std::strerror(file.error_number));
     case ReadStatus::empty:
-      set_error("empty file: %s", input_path);
-      return 0;
+      return set_error("empty file: %s", input_path);
     case ReadStatus::too_large:
-      set_error("file too large (2 GiB or more are not supported): %s", input_path);
-      return 0;
+      return set_error("file too large (2 GiB or more are not supported): %s", input_path);
     case ReadStatus::out_of_memory:
-      set_error("out of memory reading %s", input_path);
-      return 0;
+      return set_error("out of memory reading %s", input_path);
     case ReadStatus::read_failed:
-      set_error("failed to read %s", input_path);
-      return 0;
+      return set_error("failed to read %s", input_path);
   }
-  doc.file = std::move(file.bytes);
-  doc.data = doc.file.get();
-  doc.length = static_cast<int32_t>(file.size);
-
-  read_trailer_facts(doc);
-  const Bytes s = doc_bytes(doc);
-  scan_pass1(s, doc.objs);
-  resolve_body_bounds(s, doc.objs);
-  expand_object_streams(doc);
-  select_definitions(doc);
-  if (doc.objs.empty()) {
-    set_error("no PDF objects found in %s", input_path);
-    return 0;
-  }
-  if (doc.encrypted) {
-    set_error("encrypted PDFs are not supported: %s", input_path);
-    return 0;
-  }
-  settle_catalog(doc);
-  return 1;
+  return load_document_bytes(std::move(file.bytes), file.size, input_path, doc);
 }

@@ -1,9 +1,13 @@
-// Loading: reads the input file, takes Root, Info and Encrypt from the last
-// trailer, indexes every object by scanning the bytes for object headers
-// (cross-reference data is not trusted), expands object streams, keeps one
-// definition per object number and settles the catalog.
+// Loading: reads the input file and indexes its objects from the document's
+// own cross-reference data, as viewers do: every entry is checked against the
+// object header it points at, and objects whose entries fail (or whole files
+// whose cross-reference data is missing or unusable) are found by a scan that
+// skips object bodies. Object-stream members are read where the index places
+// them. Takes /Root, /Info, /ID and /Encrypt from the newest trailer that has
+// each, refuses encrypted files and settles the catalog.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "common/limits.h"
@@ -12,13 +16,16 @@
 // Returns 1 with doc loaded, or 0 after setting the error text.
 int load_document(const char *input_path, PdfDoc &doc);
 
-// The steps of loading, for the tests.
-void read_trailer_facts(PdfDoc &doc);
-void parse_trailer_dict(Bytes s, int32_t dict_pos, PdfDoc &doc);
-void scan_pass1(Bytes s, std::vector<ObjEntry> &index);
-void resolve_body_bounds(Bytes s, std::vector<ObjEntry> &index);
-// Keeps the last file definition of each number, or else the last
-// object-stream one; drops object streams and numbers above the cap; builds
-// doc.index_of_num and max_obj_num.
-void select_definitions(PdfDoc &doc);
+// The same for a document held in memory: name stands for it in messages.
+// The first form copies the bytes; the second takes over a block of size
+// bytes followed by one more (a NUL), as the file reader makes it.
+int load_document_bytes(Bytes input, const char *name, PdfDoc &doc);
+int load_document_bytes(std::unique_ptr<uint8_t[]> bytes, int64_t size, const char *name,
+                        PdfDoc &doc);
+
+// The steps of loading, for the tests: the object index from the
+// cross-reference data (with reconstruction where it fails) and the trailer
+// keys; then the catalog (/Root when it names an object, else the first
+// object of /Type /Catalog).
+void build_object_index(PdfDoc &doc);
 void settle_catalog(PdfDoc &doc);

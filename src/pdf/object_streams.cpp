@@ -1,9 +1,13 @@
 #include "pdf/object_streams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "flate/flate.h"
+#include "inflate/inflate.h"
+#include "pdf/dict_edit.h"
+#include "pdf/object_read.h"
 
 namespace {
 
@@ -15,19 +19,33 @@ int32_t dict_end_of(Bytes file, const ObjEntry &e) {
   return e.stream_kw_pos > 0 ? e.stream_kw_pos : static_cast<int32_t>(file.size());
 }
 
-// Returns the integer after /name in [dict_pos, end), or `missing`.
-int32_t dict_int(Bytes file, const ObjEntry &e, int32_t end, const char *name, int32_t missing) {
+// Returns the integer after the first /name in the stream's dictionary, or
+// `missing`. Decode parameters stand inside /DecodeParms (a dictionary or an
+// array of them), so the name is looked for anywhere in the dictionary.
+int32_t decode_param(Bytes file, const ObjEntry &e, std::string_view name, int32_t missing) {
+  const int32_t end = dict_end_of(file, e);
   const Bytes dict = file.first(static_cast<size_t>(end));
   const int32_t at = find_name(dict, e.dict_pos, end, name);
   if (at < 0) return missing;
-  int32_t pos = at + 1 + static_cast<int32_t>(std::strlen(name));
+  int32_t pos = at + 1 + static_cast<int32_t>(name.size());
   return parse_int_at(dict, &pos);
 }
 
-struct MemberRef {
-  int32_t num;
-  int32_t offset;
-};
+// Undoes the PNG predictors (/Predictor 10 to 15) of inflated data in
+// place, for one 8-bit component per sample, which is what cross-reference
+// and object streams use. Returns false for predictors it cannot undo.
+bool undo_predictor(Bytes file, const ObjEntry &e, ByteBuf &data) {
+  const int32_t predictor = decode_param(file, e, "Predictor", 1);
+  if (predictor <= 1) return true;
+  if (predictor < 10) return false;  // the TIFF predictor
+  if (decode_param(file, e, "Colors", 1) != 1 || decode_param(file, e, "BitsPerComponent", 8) != 8)
+    return false;
+  const int32_t columns = decode_param(file, e, "Columns", 1);
+  if (columns <= 0) return false;
+  if (inflate_png_unfilter(data.data, static_cast<size_t>(data.length), columns) != 0) return false;
+  data.length = data.length / (static_cast<uint64_t>(columns) + 1) * static_cast<uint64_t>(columns);
+  return true;
+}
 
 }  // namespace
 
@@ -73,7 +91,11 @@ const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scr
     const int got = tvl_inflate(data, n, scratch.data, static_cast<size_t>(capacity));
     if (got >= 0) {
       scratch.length = static_cast<uint64_t>(got);
-      *out_len = got;
+      if (!undo_predictor(file, *entry, scratch)) {
+        scratch.length = 0;
+        return nullptr;
+      }
+      *out_len = static_cast<int32_t>(scratch.length);
       if (decoded != nullptr) *decoded = true;
       return scratch.data;
     }
@@ -84,67 +106,85 @@ const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scr
   return nullptr;
 }
 
-void expand_object_streams(PdfDoc &doc) {
+bool open_object_stream(PdfDoc &doc, const ObjEntry &container, ObjectStream &out) {
   const Bytes file = doc_bytes(doc);
-  const size_t scanned = doc.objs.size();
-  for (size_t i = 0; i < scanned; ++i) {
-    const ObjEntry container = doc.objs[i];  // a copy: appending moves the array
-    if (container.in_objstm || !container.is_stream || container.dict_pos < 0) continue;
-    const int32_t dict_end = dict_end_of(file, container);
-    if (find_name(file.first(static_cast<size_t>(dict_end)), container.dict_pos, dict_end,
-                  "ObjStm") < 0)
-      continue;
-    ByteBuf scratch;
-    int32_t length = 0;
-    const uint8_t *text = decode_stream_obj(&container, file, scratch, &length);
-    if (text == nullptr || length <= 0) continue;
-    const int32_t dict_limit = container.stream_kw_pos;
-    const int32_t count = dict_int(file, container, dict_limit, "N", -1);
-    const int32_t first = dict_int(file, container, dict_limit, "First", -1);
-    if (first < 0 || first >= length || count <= 0) continue;
+  if (container.in_objstm || !container.is_stream || container.dict_pos < 0) return false;
+  const int32_t dict_end = dict_end_of(file, container);
+  if (!dict_type_is(file, container.dict_pos, dict_end, "ObjStm")) return false;
+  // An object stream that extends another one is rare and its members
+  // would need that one's too: its objects are left to reconstruction.
+  if (find_dict_key(file.first(static_cast<size_t>(dict_end)), container.dict_pos, dict_end,
+                    "Extends") >= 0)
+    return false;
+  ByteBuf scratch;
+  int32_t length = 0;
+  const uint8_t *text = decode_stream_obj(&container, file, scratch, &length);
+  if (text == nullptr || length <= 0) return false;
+  const int64_t count = dict_key_int(file, container.dict_pos, dict_end, "N", -1);
+  const int64_t first = dict_key_int(file, container.dict_pos, dict_end, "First", -1);
+  if (first < 0 || first >= length || count <= 0) return false;
 
-    // The header: pairs of object number and offset, read up to /First.
-    const Bytes header(text, static_cast<size_t>(first));
-    std::vector<MemberRef> refs;
-    int32_t pos = 0;
-    while (first > 0 && static_cast<int32_t>(refs.size()) < count) {
-      const int32_t num = parse_int_at(header, &pos);
-      const int32_t offset = parse_int_at(header, &pos);
-      if (num <= 0 || offset < 0) break;
-      refs.push_back({num, offset});
-      if (pos >= first) break;
-    }
-
-    auto blob = std::make_unique<uint8_t[]>(static_cast<size_t>(length));
-    std::memcpy(blob.get(), text, static_cast<size_t>(length));
-    const uint8_t *kept = blob.get();
-    doc.blobs.push_back(std::move(blob));
-
-    for (size_t k = 0; k < refs.size(); ++k) {
-      const int64_t start = static_cast<int64_t>(first) + refs[k].offset;
-      if (start < 0 || start >= length) continue;
-      int64_t stop = length;
-      if (k + 1 < refs.size()) {
-        stop = static_cast<int64_t>(first) + refs[k + 1].offset;
-        if (stop > length || refs[k].offset >= refs[k + 1].offset) continue;
-      }
-      ObjEntry member;
-      member.num = refs[k].num;
-      member.gen = 0;
-      member.hdr_pos = 0;
-      member.stream_kw_pos = 0;
-      member.data_pos = 0;
-      member.data_end = 0;
-      member.endobj_pos = 0;
-      member.obj_end = 0;
-      member.stream_len = 0;
-      member.in_objstm = 1;
-      member.text = kept + start;
-      member.text_len = static_cast<int32_t>(stop - start);
-      const void *lt = std::memchr(member.text, '<', static_cast<size_t>(member.text_len));
-      member.dict_pos =
-          lt == nullptr ? -1 : static_cast<int32_t>(static_cast<const uint8_t *>(lt) - member.text);
-      doc.objs.push_back(member);
-    }
+  // The header: pairs of object number and offset, read up to /First.
+  const Bytes header(text, static_cast<size_t>(first));
+  std::vector<ObjectStream::Member> members;
+  int32_t pos = 0;
+  while (static_cast<int64_t>(members.size()) < count) {
+    const int32_t num = parse_int_at(header, &pos);
+    const int32_t offset = parse_int_at(header, &pos);
+    if (num <= 0 || offset < 0) break;
+    const int64_t start = first + offset;
+    if (start < length) members.push_back({num, static_cast<int32_t>(start), length});
+    if (pos >= first) break;
   }
+  // Each member's text ends where the next one (by offset) begins.
+  std::vector<int32_t> starts;
+  starts.reserve(members.size());
+  for (const ObjectStream::Member &m : members) starts.push_back(m.start);
+  std::sort(starts.begin(), starts.end());
+  for (ObjectStream::Member &m : members) {
+    const auto next = std::upper_bound(starts.begin(), starts.end(), m.start);
+    if (next != starts.end()) m.end = *next;
+  }
+
+  auto blob = std::make_unique<uint8_t[]>(static_cast<size_t>(length));
+  std::memcpy(blob.get(), text, static_cast<size_t>(length));
+  out.text = blob.get();
+  out.length = length;
+  out.members = std::move(members);
+  out.by_num.clear();
+  doc.blobs.push_back(std::move(blob));
+  return true;
+}
+
+ObjEntry object_stream_member(const ObjectStream &stream, size_t k) {
+  const ObjectStream::Member &m = stream.members[k];
+  ObjEntry e;
+  e.num = m.num;
+  e.gen = 0;
+  e.hdr_pos = 0;
+  e.body_pos = 0;
+  e.stream_kw_pos = 0;
+  e.data_pos = 0;
+  e.data_end = 0;
+  e.endobj_pos = 0;
+  e.obj_end = 0;
+  e.stream_len = 0;
+  e.in_objstm = 1;
+  e.text = stream.text + m.start;
+  e.text_len = m.end - m.start;
+  const void *lt = std::memchr(e.text, '<', static_cast<size_t>(e.text_len));
+  e.dict_pos = lt == nullptr ? -1 : static_cast<int32_t>(static_cast<const uint8_t *>(lt) - e.text);
+  return e;
+}
+
+int32_t find_object_stream_member(ObjectStream &stream, int32_t num, int32_t index) {
+  if (index >= 0 && static_cast<size_t>(index) < stream.members.size() &&
+      stream.members[static_cast<size_t>(index)].num == num)
+    return index;
+  if (stream.by_num.empty()) {
+    for (size_t k = 0; k < stream.members.size(); ++k)
+      stream.by_num.emplace(stream.members[k].num, static_cast<int32_t>(k));
+  }
+  const auto it = stream.by_num.find(num);
+  return it == stream.by_num.end() ? -1 : it->second;
 }

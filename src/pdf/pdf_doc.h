@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "pdf/scan.h"
@@ -16,6 +17,7 @@ struct ObjEntry {
   int32_t num = 0;
   int32_t gen = 0;
   int32_t hdr_pos = 0;        // first digit of the object number
+  int32_t body_pos = -1;      // first byte of the value after "obj"
   int32_t dict_pos = -1;      // the '<' of the dictionary after "obj"
   int32_t stream_kw_pos = -1; // the "stream" keyword after the dictionary
   int32_t data_pos = -1;      // first byte of the stream data
@@ -51,6 +53,10 @@ struct PdfDoc {
   int32_t encrypted = 0;
   int32_t catalog_num = -1;
   int32_t out_info_num = -1;
+  int64_t size = -1;         // the newest trailer's /Size, -1 if none
+  std::string trailer_id;    // the newest trailer's /ID array as written, or empty
+  // The largest object number the input uses or refers to (or its /Size
+  // names); new objects are numbered above it.
   int32_t max_obj_num = 0;
   // Index in objs of the entry for each object number 0..max_obj_num, or -1.
   // Built once after the index is final, so that lookups by number cost O(1).

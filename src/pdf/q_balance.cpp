@@ -10,17 +10,6 @@
 
 namespace {
 
-bool is_content_ws(uint8_t c) {
-  return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
-}
-
-bool is_delimiter(uint8_t c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
-         c == '}' || c == '/' || c == '%';
-}
-
-bool is_regular(uint8_t c) { return !is_content_ws(c) && !is_delimiter(c); }
-
 // Returns the position just past the ')' that closes the literal string
 // whose '(' is at i, or the end with *open_parens set to the nesting left.
 size_t skip_literal_string(Bytes s, size_t i, int64_t *open_parens) {
@@ -45,7 +34,7 @@ size_t skip_literal_string(Bytes s, size_t i, int64_t *open_parens) {
 // whitespace, a delimiter or the end of the content.
 size_t skip_inline_image_data(Bytes s, size_t i, bool *unterminated) {
   for (; i + 1 < s.size(); ++i) {
-    if (s[i] != 'E' || s[i + 1] != 'I' || i == 0 || !is_content_ws(s[i - 1])) continue;
+    if (s[i] != 'E' || s[i + 1] != 'I' || i == 0 || !is_pdf_ws(s[i - 1])) continue;
     if (i + 2 == s.size() || !is_regular(s[i + 2])) return i + 2;
   }
   *unterminated = true;
@@ -64,7 +53,7 @@ QBalance q_balance(Bytes s) {
   size_t i = 0;
   while (i < s.size()) {
     const uint8_t c = s[i];
-    if (is_content_ws(c)) {
+    if (is_pdf_ws(c)) {
       ++i;
     } else if (c == '%') {
       while (i < s.size() && s[i] != '\r' && s[i] != '\n') ++i;
@@ -91,7 +80,7 @@ QBalance q_balance(Bytes s) {
       ++i;
     } else if (c == '/') {
       for (++i; i < s.size() && is_regular(s[i]);) ++i;
-    } else if (is_delimiter(c)) {
+    } else if (is_pdf_delimiter(c)) {
       ++i;
     } else {
       const size_t start = i;
@@ -106,7 +95,7 @@ QBalance q_balance(Bytes s) {
         --depth;
         lowest = std::min(lowest, depth);
       } else if (n == 2 && c == 'I' && s[start + 1] == 'D') {
-        if (i < s.size() && is_content_ws(s[i])) ++i;  // the one byte that ends "ID"
+        if (i < s.size() && is_pdf_ws(s[i])) ++i;  // the one byte that ends "ID"
         bool unterminated = false;
         i = skip_inline_image_data(s, i, &unterminated);
         if (unterminated) unended = Unended::image;

@@ -60,6 +60,16 @@ bool is_pdf_ws(uint8_t c) {
 bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 bool is_alnum(uint8_t c) { return is_letter(c) || is_digit(c); }
 bool is_name_continuing(uint8_t c) { return is_alnum(c) || c == '+' || c == '-' || c == '_'; }
+bool is_pdf_delimiter(uint8_t c) {
+  switch (c) {
+    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/':
+    case '%':
+      return true;
+    default:
+      return false;
+  }
+}
+bool is_regular(uint8_t c) { return !is_pdf_ws(c) && !is_pdf_delimiter(c); }
 
 int32_t skip_ws(Bytes s, int32_t pos) {
   const int32_t end = size_of(s);

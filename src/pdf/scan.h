@@ -69,3 +69,7 @@ bool is_pdf_ws(uint8_t c);
 bool is_digit(uint8_t c);
 bool is_alnum(uint8_t c);
 bool is_name_continuing(uint8_t c);
+// A delimiter of the PDF syntax: ( ) < > [ ] { } / %.
+bool is_pdf_delimiter(uint8_t c);
+// A byte that continues a token: neither whitespace nor a delimiter.
+bool is_regular(uint8_t c);

@@ -155,11 +155,7 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
     put(w, "\nendstream\nendobj\n");
     return;
   }
-  int32_t start = e.dict_pos;
-  if (start < 0) {
-    const int32_t obj = find_kw(file, e.hdr_pos, "obj");
-    start = obj < 0 ? doc.length : skip_ws(file, obj + 3);
-  }
+  const int32_t start = e.body_pos >= 0 ? e.body_pos : doc.length;
   const int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.length;
   if (start < end) {
     buf_bytes(w.out, file.data() + start, static_cast<uint64_t>(end - start));

@@ -57,6 +57,27 @@ std::string object_stream(const std::vector<Member> &members, bool compress = tr
 // Returns a whole file. root is the catalog's object number (0: no /Root).
 std::string build(const std::vector<Object> &objects, int root, const Options &options = {});
 
+// One part of a file: its first save or an incremental update, with the
+// cross-reference data that describes what it adds.
+struct Section {
+  std::vector<Object> objects = {};  // plain objects, written in this order
+  int container = 0;  // the object stream holding `members`, when there are any
+  std::vector<Member> members = {};
+  std::vector<int> freed = {};  // numbers this section marks free
+  enum Form { table, stream, hybrid } form = table;
+  int xref_num = 0;             // stream and hybrid: the cross-reference stream's number
+  bool predictor = false;       // stream rows written with the PNG Up predictor
+  std::string trailer = {};     // trailer entries, e.g. "/Root 1 0 R"
+  int size = 0;                 // /Size; 0: one past the largest number so far
+};
+
+// Returns a file of the sections in order, each with its own
+// cross-reference section and /Prev to the one before. A table cannot place
+// objects in an object stream: in table form their numbers are left out, in
+// hybrid form the table marks them free and the stream places them.
+std::string build_sections(const std::vector<Section> &sections,
+                           const std::string &header = "%PDF-1.5\n");
+
 // Returns a valid document whose pages each show one line of text, with
 // object 1 the catalog, 2 the page tree, 3 the font, then per page a page
 // object and its content stream. media_box defaults to US Letter.
