@@ -237,6 +237,63 @@ std::string filter_chain_document() {
             hex_encode(testpdf::zlib_compress(show(72, 700, "Chained filter words"))))}});
 }
 
+// Documents whose cross-reference data decides what the page shows: a
+// reader that indexes by scanning the bytes shows another page.
+
+// A page redefined by an update that stores it in an object stream.
+std::string updated_page_document() {
+  testpdf::Section first{.objects = {{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+                                     {2, 0, "<< /Type /Pages /Kids [4 0 R] /Count 1 >>"},
+                                     {3, 0, kFont},
+                                     {4, 0,
+                                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]"
+                                      " /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R >>"},
+                                     {5, 0, testpdf::flate_stream("", show(72, 700, "Superseded"))}},
+                         .trailer = "/Root 1 0 R"};
+  testpdf::Section update{.objects = {{6, 0, testpdf::flate_stream("", show(72, 700, "Updated page words"))}},
+                          .container = 7,
+                          .members = {{4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]"
+                                          " /Resources << /Font << /F1 3 0 R >> >> /Contents 6 0 R >>"}},
+                          .form = testpdf::Section::stream,
+                          .xref_num = 8,
+                          .trailer = "/Root 1 0 R"};
+  return testpdf::build_sections({first, update});
+}
+
+// The page tree in an object stream placed by a hybrid file's stream, or
+// by a cross-reference stream whose rows carry the PNG Up predictor.
+std::string compressed_tree_document(testpdf::Section::Form form) {
+  testpdf::Section s{.objects = {{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+                                 {3, 0, kFont},
+                                 {5, 0, testpdf::flate_stream("", show(72, 700, "Compressed tree words"))}},
+                     .container = 6,
+                     .members = {{2, "<< /Type /Pages /Kids [4 0 R] /Count 1 >>"},
+                                 {4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]"
+                                     " /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R >>"}},
+                     .form = form,
+                     .xref_num = 7,
+                     .predictor = form == testpdf::Section::stream,
+                     .trailer = "/Root 1 0 R"};
+  return testpdf::build_sections({s});
+}
+
+// An old copy of the page and its content after the end of the file.
+std::string stale_tail_document() {
+  return one_page_document("/Contents 5 0 R",
+                           {{5, 0, testpdf::stream("", show(72, 700, "Current page words"))}}) +
+         "4 0 obj\n<< /Type /Page /Parent 2 0 R /Contents 9 0 R >>\nendobj\n"
+         "9 0 obj\n" + testpdf::stream("", show(72, 700, "Stale")) + "\nendobj\n";
+}
+
+// A document carrying another PDF as an attachment, saved by qpdf with its
+// streams uncompressed: the attachment's object headers stand in the file.
+std::string attachment_document(const std::string &d) {
+  const std::string attached =
+      ghostscript_pdf(d, "attached", {{612, 792, {"Attached document words"}, ""}});
+  const std::string host = ghostscript_pdf(d, "host", {{612, 792, {"Host document words"}, ""}});
+  const std::string with = qpdf_variant(host, "with_attachment", {"--add-attachment", attached, "--"});
+  return qpdf_variant(with, "attachment_qdf", {"--qdf", "--object-streams=disable"});
+}
 
 // Checks an output against its input: qpdf finds it sound, it has as many
 // pages, the stamp shows exactly once on each selected page and nowhere else,
@@ -337,6 +394,20 @@ const InputCase kInputs[] = {
     {"lzw_content", 1, [](const std::string &d) { return write_doc(d, "lzw", lzw_document()); }},
     {"filter_chain_content", 1,
      [](const std::string &d) { return write_doc(d, "chain", filter_chain_document()); }},
+    // Cross-reference data that decides which definition the page shows.
+    {"update_in_object_stream", 1,
+     [](const std::string &d) { return write_doc(d, "update", updated_page_document()); }},
+    {"hybrid_cross_reference", 1,
+     [](const std::string &d) {
+       return write_doc(d, "hybrid", compressed_tree_document(testpdf::Section::hybrid));
+     }},
+    {"cross_reference_stream_predictor", 1,
+     [](const std::string &d) {
+       return write_doc(d, "xrefstm", compressed_tree_document(testpdf::Section::stream));
+     }},
+    {"stale_copy_after_end", 1,
+     [](const std::string &d) { return write_doc(d, "stale", stale_tail_document()); }},
+    {"qpdf_uncompressed_pdf_attachment", 1, attachment_document},
 };
 
 class Inputs : public E2e, public ::testing::WithParamInterface<InputCase> {

@@ -1,6 +1,7 @@
 #include "pdf/reconstruct.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "pdf/object_read.h"
 
@@ -28,6 +29,39 @@ bool next_header(Bytes s, int32_t from, ObjectHeader *out) {
   return false;
 }
 
+// Candidate ends a stream's data is tried at before its length object has
+// been read; beyond these, the first "endstream" is taken.
+constexpr int kLengthCandidates = 64;
+
+// Returns the integer value of the object whose header is h, or -1.
+int32_t integer_body(Bytes s, const ObjectHeader &h) {
+  int32_t p = skip_ws(s, h.after_obj);
+  if (p >= size_of(s) || !is_digit(s[p])) return -1;
+  return parse_int_at(s, &p);
+}
+
+// Returns the length of a stream's data when its /Length names object num
+// and that object stands right after the stream (as most writers put it),
+// holding the length that ends the data at one of the first "endstream"
+// keywords after it; -1 when no candidate fits. Data that quotes other PDF
+// files holds "endstream" keywords of its own, which this tells apart.
+int32_t length_from_following_object(Bytes s, const ObjEntry &e, int32_t num) {
+  int32_t from = e.data_pos;
+  for (int k = 0; k < kLengthCandidates; ++k) {
+    const int32_t es = find_end_keyword(s, from, size_of(s), "endstream");
+    if (es < 0) return -1;
+    from = es + 9;
+    int32_t q = skip_ws(s, es + 9);
+    if (!kw_at(s, q, "endobj")) continue;
+    ObjectHeader h;
+    if (!read_object_header(s, q + 6, &h) || h.num != num) continue;
+    const int32_t v = integer_body(s, h);
+    const int32_t raw = es - e.data_pos;
+    if (v >= 0 && v <= raw && raw - v <= 2) return v;
+  }
+  return -1;
+}
+
 // Records the trailer dictionaries that stand in [from, to).
 void collect_trailers(Bytes s, int32_t from, int32_t to, std::vector<int32_t> &trailers) {
   const Bytes gap = s.first(static_cast<size_t>(to));
@@ -45,6 +79,7 @@ ScanResult scan_file_objects(Bytes s, const std::function<int32_t(int32_t)> &ind
   // The searches for the end keywords, shared by every object of the scan.
   KeywordMemo ends[2] = {{"endstream"}, {"endobj"}};
   int64_t wide_budget = 2 * static_cast<int64_t>(end) + kWideReadSlack;
+  std::unordered_map<int32_t, int32_t> integers;  // the last integer object of each number
   int32_t p = 0;
   ObjectHeader h;
   while (next_header(s, p, &h)) {
@@ -74,7 +109,12 @@ ScanResult scan_file_objects(Bytes s, const std::function<int32_t(int32_t)> &ind
     if (e.is_stream) {
       int32_t indirect = -1;
       int32_t declared = stream_length_value(s, e, &indirect);
-      if (indirect > 0) declared = indirect_length(indirect);
+      if (indirect > 0) {
+        declared = indirect_length(indirect);
+        const auto known = integers.find(indirect);
+        if (declared < 0 && known != integers.end()) declared = known->second;
+        if (declared < 0) declared = length_from_following_object(s, e, indirect);
+      }
       settle_stream_extent(s, e, declared, end, ends);
       resume = e.data_end >= 0 ? e.data_end : e.data_pos;
     } else if (e.obj_end >= 0 && e.endobj_pos >= e.body_pos) {
@@ -84,6 +124,11 @@ ScanResult scan_file_objects(Bytes s, const std::function<int32_t(int32_t)> &ind
       resume = e.body_pos;  // a value that never closed: look inside it
     }
     if (resume <= h.hdr_pos) resume = h.after_obj;
+    if (!e.is_stream) {
+      // Integers met so far serve the indirect lengths of later streams.
+      const int32_t v = integer_body(s.first(static_cast<size_t>(e.endobj_pos)), h);
+      if (v >= 0) integers[e.num] = v;
+    }
     out.objects.push_back(e);
     p = resume;
   }
