@@ -49,14 +49,18 @@ TEST(Scan, ParseInt) {
   }
 }
 
-// Dictionary nesting: strings, escapes, and the hex-string quirk.
+// Dictionary nesting: strings, escapes, hex strings.
 TEST(Scan, FindDictClose) {
   struct Case { std::string text; int32_t limit; int32_t expected; };
   const std::string nested = "<< /A (>>) /B << /C 1 >> >>";
   const Case cases[] = {
       {nested, -1, static_cast<int32_t>(nested.size())},
       {"<< /S (a\\)>>) >>", -1, 16},
-      {"<</ID <AB>>>", -1, 11},  // closes one byte early
+      {"<</ID <AB>>>", -1, 12},  // the hex string's '>' is its own
+      {"<< /A <</B <0d>>> /ID <2A 3b>>>", -1, 31},
+      {"<< /A <> /B <<>> >>", -1, 19},
+      {"<< /A <x> >>", -1, 12},    // not a hex string: bytes as before
+      {"<< /A <AB", -1, -1},
       {"<< /A 1", -1, -1},
       {"<< /A 1 >>", 5, -1},       // the limit stops the scan
       {">> << >>", -1, -1},        // a stray >> drives the depth negative
@@ -107,6 +111,7 @@ TEST(Scan, SkipPdfValue) {
       {"/Name/Next", 5},    {"true]", 4},          {"   ", -1},
       {"[1 (open", -1},     {"[[1] 2", -1},        {"-3.5 x", 4},
       {"7 0 obj", 1},
+      {"<< /ID <AB>>> z", 13}, {"[<AB>] x", 6},       {std::string("<< /A (\0) >>", 12), 12},
   };
   for (const Case &c : cases) EXPECT_EQ(skip_pdf_value(bytes_of(c.text), 0), c.expected) << c.text;
 }
