@@ -9,7 +9,6 @@
 
 #include "pdf/byte_buf.h"
 #include "pdf/number_text.h"
-#include "common/owned_text.h"
 #include "pdf/scan.h"
 
 namespace {
@@ -70,14 +69,6 @@ TEST(Scan, FindDictClose) {
     EXPECT_EQ(find_dict_close(bytes_of(c.text), 0, c.limit), c.expected) << c.text;
 }
 
-TEST(Scan, DictTextCopiesTheWholeDictionary) {
-  const std::string text = "x << /A << /B 2 >> >> y";
-  OwnedText copy(dict_text_at(bytes_of(text), 2));
-  ASSERT_TRUE(copy);
-  EXPECT_STREQ(copy.get(), "<< /A << /B 2 >> >>");
-  EXPECT_EQ(dict_text_at(bytes_of(std::string("<< /A")), 0), nullptr);
-}
-
 // Names and keywords: which neighbours end a match.
 TEST(Scan, NamesAndKeywords) {
   const auto name_at = [](const std::string &t, const char *n) {
@@ -136,7 +127,6 @@ TEST(Scan, NoReadOutsideTheRange) {
       (void)find_name(s, p, static_cast<int32_t>(n), "Type");
       (void)find_kw(s, p, "endobj");
       (void)kw_at(s, p, "obj");
-      OwnedText t(dict_text_at(s, p));
     }
   }
 }

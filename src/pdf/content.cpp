@@ -168,12 +168,8 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
     }
     PageState &page = plan.pages[k];
     page.selected = true;
-    OwnedText resources = page_base_resources(doc, info);
-    if (resources == nullptr) {
-      out_of_memory = true;
-      break;
-    }
-    const StampNames names = free_stamp_names(doc, resources.get());
+    std::string resources = page_base_resources(doc, info);
+    const StampNames names = free_stamp_names(doc, resources);
     const bool decoded = build_page_stream(doc, request, plan.nums, names, info, contents, scratch,
                                            page, deflate, &out_of_memory);
     page.content_num = ++plan.nums.last_num;
@@ -191,8 +187,8 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
       kept_pages.push_back(k);
       kept_contents.push_back(std::move(contents));
     }
-    page.resources = add_stamp_entries(doc, std::move(resources), plan.nums, names);
-    if (page.resources == nullptr) out_of_memory = true;
+    add_stamp_entries(doc, resources, plan.nums, names);
+    page.resources = std::move(resources);
     if (out_of_memory) break;
   }
   if (out_of_memory) {

@@ -1,6 +1,5 @@
 #include "pdf/scan.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -196,17 +195,6 @@ int32_t find_dict_close(Bytes s, int32_t start, int32_t limit) {
 
 int32_t find_object_dict_close(Bytes s, int32_t start, int32_t limit) {
   return dict_close_scan(s, start, limit, true);
-}
-
-char *dict_text_at(Bytes s, int32_t pos) {
-  const int32_t close = find_dict_close(s, pos, -1);
-  if (close <= pos) return nullptr;
-  const size_t n = static_cast<size_t>(close - pos);
-  char *text = static_cast<char *>(std::malloc(n + 1));
-  if (text == nullptr) return nullptr;
-  std::memcpy(text, s.data() + pos, n);
-  text[n] = '\0';
-  return text;
 }
 
 int kw_at(Bytes s, int32_t pos, std::string_view keyword) {

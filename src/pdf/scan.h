@@ -44,11 +44,6 @@ int32_t find_object_dict_close(Bytes s, int32_t start, int32_t limit);
 // only), or -1 when the bytes before p are not such a header.
 int32_t object_header_start(Bytes s, int32_t p);
 
-// Returns a malloc'ed NUL-terminated copy of the dictionary starting at pos
-// ("<<" to its closing ">>"), or NULL when it does not close or memory runs
-// out. The caller frees it with free.
-char *dict_text_at(Bytes s, int32_t pos);
-
 // Returns 1 when keyword stands at pos and is not followed by a
 // name-continuing byte, else 0.
 int kw_at(Bytes s, int32_t pos, std::string_view keyword);

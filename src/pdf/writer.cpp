@@ -8,7 +8,6 @@
 #include "common/error.h"
 #include "pdf/dict_edit.h"
 #include "pdf/number_text.h"
-#include "common/owned_text.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -116,14 +115,10 @@ void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, cons
 // Returns the copy of a stream's dictionary, with /Length set to the data's
 // real size when a direct /Length disagrees with it (the data was delimited
 // by its endstream keyword because the length was wrong).
-OwnedText stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_length) {
-  OwnedText dict(dict_text_at(doc_bytes(doc), e.dict_pos >= 0 ? e.dict_pos : 0));
-  if (!dict) {
-    dict.reset(static_cast<char *>(std::malloc(6)));
-    if (dict) std::memcpy(dict.get(), "<< >>", 6);
-    return dict;
-  }
-  const Bytes text(reinterpret_cast<const uint8_t *>(dict.get()), std::strlen(dict.get()));
+std::string stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_length) {
+  std::string dict = dict_copy_at(doc_bytes(doc), e.dict_pos);
+  if (dict.empty()) return "<< >>";
+  const Bytes text(reinterpret_cast<const uint8_t *>(dict.data()), dict.size());
   const int32_t at = find_name(text, 0, static_cast<int32_t>(text.size()), "Length");
   int32_t pos = at + 7;
   if (at < 0) return dict;
@@ -133,9 +128,9 @@ OwnedText stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_length)
   const int32_t value_end = skip_pdf_value(text, value_start);
   const bool direct = value_end == pos;  // not "n g R"
   if (!direct || value == data_length) return dict;
-  strip_dict_entry(dict.get(), "Length");
-  std::string addition = " /Length " + std::to_string(data_length);
-  return dict_append_before_close(std::move(dict), addition);
+  strip_dict_entry(dict, "Length");
+  dict_append_before_close(dict, " /Length " + std::to_string(data_length));
+  return dict;
 }
 
 void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
@@ -148,8 +143,7 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
   if (e.is_stream) {
     const bool has_data = e.data_pos >= 0 && e.data_end > e.data_pos;
     const int64_t data_length = has_data ? e.data_end - e.data_pos : 0;
-    const OwnedText dict = stream_dict(doc, e, data_length);
-    if (dict) buf_str(w.out, dict.get());
+    buf_str(w.out, stream_dict(doc, e, data_length));
     put(w, "\nstream\n");
     if (has_data) buf_bytes(w.out, file.data() + e.data_pos, static_cast<uint64_t>(data_length));
     put(w, "\nendstream\nendobj\n");
@@ -213,8 +207,7 @@ bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
     begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
     const int32_t page = stamped_page[num];
     if (page >= 0) {
-      const OwnedText body = rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]);
-      if (body) buf_str(out, body.get());
+      buf_str(out, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]));
       put(w, "\nendobj\n");
     } else {
       copy_object(w, doc, e);
