@@ -14,7 +14,6 @@
 #include <new>
 #include <string>
 
-#include "common/error.h"
 #include "pdf/dict_edit.h"
 
 namespace {
@@ -140,7 +139,9 @@ bool build_page_stream(const PdfDoc &doc, const StampRequest &request, const Sta
   return decoded;
 }
 
-int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
+}  // namespace
+
+int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
   request.opacity = clamp_opacity(request.opacity);
   plan.nums = number_objects(doc, request);
   const size_t total = doc.page_infos.size();
@@ -189,11 +190,8 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
     }
     add_stamp_entries(doc, resources, plan.nums, names);
     page.resources = std::move(resources);
-    if (out_of_memory) break;
-  }
-  if (out_of_memory) {
-    set_error("out of memory allocating page state");
-    return 0;
+    // A buffer that could not grow has lost bytes: the plan cannot be used.
+    if (out_of_memory) throw std::bad_alloc();
   }
 
   if (!kept_pages.empty()) {
@@ -219,15 +217,4 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
       plan.drop_obj[static_cast<size_t>(num)] = 1;
   }
   return 1;
-}
-
-}  // namespace
-
-int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
-  try {
-    return build_plan(doc, request, plan, deflate);
-  } catch (const std::bad_alloc &) {
-    set_error("out of memory allocating page state");
-    return 0;
-  }
 }

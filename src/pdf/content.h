@@ -62,8 +62,8 @@ struct StampPlan {
 using DeflateFn = int (*)(const unsigned char *src, size_t len, unsigned char **out,
                           size_t *out_len);
 
-// Returns 1 with the plan made for every page, or 0 after setting
-// "out of memory allocating page state". Clamps request.opacity in place.
+// Returns 1 with the plan made for every page; throws std::bad_alloc when
+// memory runs out. Clamps request.opacity in place.
 int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan,
                      DeflateFn deflate = tvl_deflate);
 

@@ -16,9 +16,6 @@ namespace {
 // programs treat the file as binary.
 constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 
-// Thrown when the table of object offsets cannot be allocated.
-struct OffsetsOutOfMemory {};
-
 struct Writer {
   ByteBuf &out;
   std::vector<int64_t> offsets;  // by object number; -1 when not written
@@ -174,19 +171,17 @@ void put_reference(Writer &w, int32_t num) {
 
 }  // namespace
 
-bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
-                    const StampPlan &plan) {
+void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
+                    const StampPlan &plan, WriteStep &step) {
   int32_t last_num = plan.nums.last_num;
   for (const ExtraStream &extra : plan.extra)
     if (extra.num > last_num) last_num = extra.num;
   if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
   Writer w{out, {}, {}};
-  try {
-    w.offsets.assign(static_cast<size_t>(last_num) + 16, -1);
-    w.gens.assign(static_cast<size_t>(last_num) + 16, 0);
-  } catch (const std::bad_alloc &) {
-    throw OffsetsOutOfMemory{};
-  }
+  step = WriteStep::offsets;
+  w.offsets.assign(static_cast<size_t>(last_num) + 16, -1);
+  w.gens.assign(static_cast<size_t>(last_num) + 16, 0);
+  step = WriteStep::composing;
   buf_reserve(out, 65536);
   buf_bytes(out, kHeader, sizeof kHeader - 1);
   write_new_objects(w, request, doc, plan);
@@ -245,23 +240,14 @@ bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
   put(w, " >>\nstartxref\n");
   put_int(w, xref);
   put(w, "\n%%EOF\n");
-  return !out.failed && out.data != nullptr;
+  // A buffer that could not grow has lost bytes.
+  if (out.failed || out.data == nullptr) throw std::bad_alloc();
 }
 
 int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
-                 const StampPlan &plan) {
+                 const StampPlan &plan, WriteStep &step) {
   ByteBuf out;
-  bool composed = false;
-  try {
-    composed = compose_output(out, request, doc, plan);
-  } catch (const OffsetsOutOfMemory &) {
-    set_error("out of memory allocating offsets");
-    return 0;
-  }
-  if (!composed) {
-    set_error("out of memory composing output file %s", output_path);
-    return 0;
-  }
+  compose_output(out, request, doc, plan, step);
   const WriteResult written = replace_file(output_path, buf_view(out));
   switch (written.status) {
     case WriteStatus::ok:
