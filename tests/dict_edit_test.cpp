@@ -200,21 +200,24 @@ TEST(PageResources, SourceObjectUnchanged) {
             before);
 }
 
-// Insertion: values that cannot take the entry get a new sub-dictionary at the end.
+// Insertion: a category value that is no dictionary gives way to one holding
+// the entry, so the key stays single; a missing category goes at the end.
 TEST(InsertSubdictEntry, UnusableValues) {
   PdfDoc doc;
   ASSERT_TRUE(testpdf::load_objects(
-      with_root("", {{3, 0, "<< /Type /Page >>"}, {7, 0, "<< /F1 5 0 R >>"}}), doc));
+      with_root("", {{3, 0, "<< /Type /Page >>"}, {7, 0, "<< /F1 5 0 R >>"}, {8, 0, "42"}}), doc));
   struct Case {
     std::string in;
     std::string out;
   };
   const Case cases[] = {
-      {"<< /Font <AB> >>", "<< /Font <AB>  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font 99 0 R >>", "<< /Font 99 0 R  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font 0 0 R >>", "<< /Font 0 0 R  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font [1 2] >>", "<< /Font [1 2]  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font >>", "<< /Font  /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font <AB> >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font 99 0 R >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font 99 0 R/X 1>>", "<< /Font << /F_STAMP 12 0 R >>/X 1>>"},
+      {"<< /Font 0 0 R >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font 8 0 R >>", "<< /Font << /F_STAMP 12 0 R >> >>"},  // not a dictionary
+      {"<< /Font [1 2] >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
       {"<< /ID <AB>>>", "<< /ID <AB> /Font << /F_STAMP 12 0 R >> >>"},
       {std::string("<< /P (\0\0) >>", 13), std::string("<< /P (\0\0)  /Font << /F_STAMP 12 0 R >> >>", 42)},
       {"<< /Font << /F1 5 0 R", "<< /Font << /F1 5 0 R"},  // closes nowhere: no change

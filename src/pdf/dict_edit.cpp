@@ -57,12 +57,18 @@ void insert_subdict_entry(const PdfDoc &doc, std::string &resources, std::string
         resources.insert(at, " " + std::string(entry) + " ");
         return;
       }
-    } else if (value < end && is_digit(s[value])) {
-      std::string inner;
+    } else if (value < end) {
       const int32_t value_end = skip_pdf_value(s, value);
-      if (value_end > value && indirect_entries(doc, s, value, &inner)) {
+      if (value_end >= value) {
+        // An indirect category dictionary is copied inline with the entry
+        // added; any other value is no dictionary and gives way to one.
+        std::string inner;
+        const bool inline_copy = is_digit(s[value]) && indirect_entries(doc, s, value, &inner);
+        std::string replacement = inline_copy ? "<< " + inner + " " : "<< ";
+        replacement += entry;
+        replacement += value_end > value ? " >>" : " >> ";
         resources.replace(static_cast<size_t>(value), static_cast<size_t>(value_end - value),
-                          "<< " + inner + " " + std::string(entry) + " >>");
+                          replacement);
         return;
       }
     }

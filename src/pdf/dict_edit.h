@@ -29,8 +29,10 @@ int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name
 
 // Adds entry to sub-dictionary category ("Font", "ExtGState", "XObject",
 // found as in find_dict_key) of the resources text: inside an inline one,
-// into an inline copy of an indirect one, or as a new sub-dictionary at the
-// end.
+// into an inline copy of an indirect one; any other value of the category (a
+// reference to a missing object or to no dictionary, a string, an array) is
+// replaced by an inline dictionary holding the entry, so that the key stays
+// single. Without the category, a new sub-dictionary goes at the end.
 void insert_subdict_entry(const PdfDoc &doc, std::string &resources, std::string_view category,
                           std::string_view entry);
 
