@@ -279,7 +279,8 @@ TEST(StripDictEntry, Table) {
       {"<<\t/Contents 5 0 R>>", "Contents", "<<>>"},
       {"<<\n/Contents 5 0 R >>", "Contents", "<<\n >>"},
       {"<< /ContentsX 1 /Contents 2 >>", "Contents", "<< /ContentsX 1 >>"},
-      {"<< /Contents 1 0 R /Contents 2 0 R >>", "Contents", "<< /Contents 2 0 R >>"},
+      {"<< /Contents 1 0 R /Contents 2 0 R >>", "Contents", "<< >>"},  // every one goes
+      {"<< /Length 5 /Filter [/A /B] /Length 6 0 R>>", "Length", "<< /Filter [/A /B]>>"},
       {"<< /Contents 5 0 R /ID <AB>>>", "Contents", "<< /ID <AB>>>"},
       {"<< /Resources << /Font << /F1 6 0 R >> >> /X 1 >>", "Resources", "<< /X 1 >>"},
       {"<< /Contents (a)) >>", "Contents", "<<) >>"},

@@ -96,9 +96,22 @@ void strip_dict_entry(std::string &text, std::string_view name) {
     }
   }
   if (value_end < 0) return;
-  const size_t at = static_cast<size_t>(key);
-  const size_t from = at > 0 && (text[at - 1] == ' ' || text[at - 1] == '\t') ? at - 1 : at;
-  text.erase(from, static_cast<size_t>(value_end) - from);
+  // One pass copies what stays: each removed entry takes one space or tab
+  // before it along.
+  std::string out;
+  size_t copied = 0;
+  for (;;) {
+    const size_t at = static_cast<size_t>(key);
+    const size_t from = at > copied && (text[at - 1] == ' ' || text[at - 1] == '\t') ? at - 1 : at;
+    out.append(text, copied, from - copied);
+    copied = static_cast<size_t>(value_end);
+    key = next_dict_key(s, value_end, name);
+    if (key < 0) break;
+    value_end = entry_value_end(s, static_cast<size_t>(key), n);
+    if (value_end < 0) break;
+  }
+  out.append(text, copied);
+  text = std::move(out);
 }
 
 void dict_append_before_close(std::string &text, std::string_view addition) {

@@ -27,6 +27,12 @@ std::string obj_dict_copy(const PdfDoc &doc, const ObjEntry &entry);
 // the first "/name" anywhere in the range.
 int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name);
 
+// Returns the position of the '/' of the next key `name` among a
+// dictionary's entries, walking them from pos (just after the "<<" or after
+// a value); -1 when the dictionary ends first, -2 when the entries cannot be
+// walked from there.
+int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name);
+
 // Adds entry to sub-dictionary category ("Font", "ExtGState", "XObject",
 // found as in find_dict_key) of the resources text: inside an inline one,
 // into an inline copy of an indirect one; any other value of the category (a
@@ -36,8 +42,9 @@ int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name
 void insert_subdict_entry(const PdfDoc &doc, std::string &resources, std::string_view category,
                           std::string_view entry);
 
-// Removes the first "/name value" from the text: the dictionary's own entry
-// (see find_dict_key), not one nested in a value.
+// Removes "/name value" from the text: the dictionary's own entry (see
+// find_dict_key), not one nested in a value, and any later entry of the same
+// name, so that an entry appended afterwards is the only one.
 void strip_dict_entry(std::string &text, std::string_view name);
 
 // Inserts addition before the text's final ">>" (no change when it does not

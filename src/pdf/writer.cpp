@@ -109,22 +109,26 @@ void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, cons
   }
 }
 
-// Returns the copy of a stream's dictionary, with /Length set to the data's
-// real size when a direct /Length disagrees with it (the data was delimited
-// by its endstream keyword because the length was wrong).
+// Returns true when the dictionary's own /Length is the direct number length.
+bool length_is(std::string_view dict, int64_t length) {
+  const Bytes s{reinterpret_cast<const uint8_t *>(dict.data()), dict.size()};
+  const int32_t key = find_dict_key(s, 0, static_cast<int32_t>(s.size()), "Length");
+  if (key < 0) return false;
+  const int32_t value = skip_ws(s, key + 7);
+  const int32_t value_end = skip_pdf_value(s, value);
+  return value_end > value &&
+         dict.substr(static_cast<size_t>(value), static_cast<size_t>(value_end - value)) ==
+             std::to_string(length);
+}
+
+// Returns the copy of a stream's dictionary whose own /Length is the direct
+// count of the data bytes written: the loader delimits the data, and a
+// /Length that is missing, misspelt, indirect or wrong would make readers
+// take other bytes as the stream.
 std::string stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_length) {
   std::string dict = dict_copy_at(doc_bytes(doc), e.dict_pos);
-  if (dict.empty()) return "<< >>";
-  const Bytes text(reinterpret_cast<const uint8_t *>(dict.data()), dict.size());
-  const int32_t at = find_name(text, 0, static_cast<int32_t>(text.size()), "Length");
-  int32_t pos = at + 7;
-  if (at < 0) return dict;
-  const int32_t value_start = skip_ws(text, pos);
-  if (value_start >= static_cast<int32_t>(text.size()) || !is_digit(text[value_start])) return dict;
-  const int32_t value = parse_int_at(text, &pos);
-  const int32_t value_end = skip_pdf_value(text, value_start);
-  const bool direct = value_end == pos;  // not "n g R"
-  if (!direct || value == data_length) return dict;
+  if (dict.empty()) dict = "<< >>";
+  if (length_is(dict, data_length)) return dict;
   strip_dict_entry(dict, "Length");
   dict_append_before_close(dict, " /Length " + std::to_string(data_length));
   return dict;
