@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,10 +17,8 @@ using testpdf::Object;
 
 namespace {
 
-OwnedText owned(const std::string &s) {
-  char *p = static_cast<char *>(std::malloc(s.size() + 1));
-  std::memcpy(p, s.data(), s.size() + 1);
-  return OwnedText(p);
+Bytes bytes_of(const std::string &s) {
+  return {reinterpret_cast<const uint8_t *>(s.data()), s.size()};
 }
 
 StampObjects text_nums(int32_t font, int32_t gs) {
@@ -112,9 +108,7 @@ TEST(PageResources, Table) {
     info.obj_num = 3;
     info.parent_num = c.parent;
     info.resources_num = c.resources_num;
-    const OwnedText text = page_resources_text(doc, info, c.nums);
-    ASSERT_NE(text, nullptr) << c.name;
-    EXPECT_STREQ(text.get(), c.expected) << c.name;
+    EXPECT_EQ(page_resources_text(doc, info, c.nums), c.expected) << c.name;
   }
 }
 
@@ -159,9 +153,7 @@ TEST(PageResources, NamesInUseAreNotTakenAgain) {
     PageInfo info;
     info.obj_num = 3;
     info.parent_num = 2;
-    const OwnedText text = page_resources_text(doc, info, c.nums);
-    ASSERT_NE(text, nullptr) << c.name;
-    EXPECT_STREQ(text.get(), c.expected) << c.name;
+    EXPECT_EQ(page_resources_text(doc, info, c.nums), c.expected) << c.name;
   }
 }
 
@@ -202,28 +194,32 @@ TEST(PageResources, SourceObjectUnchanged) {
                            static_cast<size_t>(doc.length));
   PageInfo info;
   info.obj_num = 3;
-  const OwnedText text = page_resources_text(doc, info, text_nums(12, 13));
-  EXPECT_STREQ(text.get(),
+  EXPECT_EQ(page_resources_text(doc, info, text_nums(12, 13)),
                "<< /Font <<  /F1 5 0 R  /F_STAMP 12 0 R >>  /ExtGState << /GS_STAMP 13 0 R >> >>");
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(doc.data), static_cast<size_t>(doc.length)),
             before);
 }
 
-// Insertion: values that cannot take the entry get a new sub-dictionary at the end.
+// Insertion: a category value that is no dictionary gives way to one holding
+// the entry, so the key stays single; a missing category goes at the end.
 TEST(InsertSubdictEntry, UnusableValues) {
   PdfDoc doc;
   ASSERT_TRUE(testpdf::load_objects(
-      with_root("", {{3, 0, "<< /Type /Page >>"}, {7, 0, "<< /F1 5 0 R >>"}}), doc));
+      with_root("", {{3, 0, "<< /Type /Page >>"}, {7, 0, "<< /F1 5 0 R >>"}, {8, 0, "42"}}), doc));
   struct Case {
-    const char *in;
-    const char *out;
+    std::string in;
+    std::string out;
   };
   const Case cases[] = {
-      {"<< /Font <AB> >>", "<< /Font <AB>  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font 99 0 R >>", "<< /Font 99 0 R  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font 0 0 R >>", "<< /Font 0 0 R  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font [1 2] >>", "<< /Font [1 2]  /Font << /F_STAMP 12 0 R >> >>"},
-      {"<< /Font >>", "<< /Font  /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font <AB> >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font 99 0 R >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font 99 0 R/X 1>>", "<< /Font << /F_STAMP 12 0 R >>/X 1>>"},
+      {"<< /Font 0 0 R >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font 8 0 R >>", "<< /Font << /F_STAMP 12 0 R >> >>"},  // not a dictionary
+      {"<< /Font [1 2] >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /Font >>", "<< /Font << /F_STAMP 12 0 R >> >>"},
+      {"<< /ID <AB>>>", "<< /ID <AB> /Font << /F_STAMP 12 0 R >> >>"},
+      {std::string("<< /P (\0\0) >>", 13), std::string("<< /P (\0\0)  /Font << /F_STAMP 12 0 R >> >>", 42)},
       {"<< /Font << /F1 5 0 R", "<< /Font << /F1 5 0 R"},  // closes nowhere: no change
       {"<< /Font", "<< /Font"},
       {"<< /Font 7 0 R /X 1 >>", "<< /Font <<  /F1 5 0 R  /F_STAMP 12 0 R >> /X 1 >>"},
@@ -236,9 +232,9 @@ TEST(InsertSubdictEntry, UnusableValues) {
        "<< /ExtGState << /G1 << /Font [5 0 R 12] >> >> /Font << /F1 6 0 R  /F_STAMP 12 0 R >> >>"},
   };
   for (const Case &c : cases) {
-    const OwnedText text = insert_subdict_entry(doc, owned(c.in), "Font", "/F_STAMP 12 0 R");
-    ASSERT_NE(text, nullptr) << c.in;
-    EXPECT_STREQ(text.get(), c.out) << c.in;
+    std::string text = c.in;
+    insert_subdict_entry(doc, text, "Font", "/F_STAMP 12 0 R");
+    EXPECT_EQ(text, c.out) << c.in;
   }
 }
 
@@ -283,7 +279,9 @@ TEST(StripDictEntry, Table) {
       {"<<\t/Contents 5 0 R>>", "Contents", "<<>>"},
       {"<<\n/Contents 5 0 R >>", "Contents", "<<\n >>"},
       {"<< /ContentsX 1 /Contents 2 >>", "Contents", "<< /ContentsX 1 >>"},
-      {"<< /Contents 1 0 R /Contents 2 0 R >>", "Contents", "<< /Contents 2 0 R >>"},
+      {"<< /Contents 1 0 R /Contents 2 0 R >>", "Contents", "<< >>"},  // every one goes
+      {"<< /Length 5 /Filter [/A /B] /Length 6 0 R>>", "Length", "<< /Filter [/A /B]>>"},
+      {"<< /Contents 5 0 R /ID <AB>>>", "Contents", "<< /ID <AB>>>"},
       {"<< /Resources << /Font << /F1 6 0 R >> >> /X 1 >>", "Resources", "<< /X 1 >>"},
       {"<< /Contents (a)) >>", "Contents", "<<) >>"},
       {"<< /A /Contents", "Contents", "<< /A /Contents"},  // at the very end
@@ -300,9 +298,9 @@ TEST(StripDictEntry, Table) {
        "<< /A << /Resources 1 0 R >> >>"},
   };
   for (const Case &c : cases) {
-    const OwnedText text = owned(c.in);
-    strip_dict_entry(text.get(), c.name);
-    EXPECT_STREQ(text.get(), c.out) << c.in;
+    std::string text = c.in;
+    strip_dict_entry(text, c.name);
+    EXPECT_EQ(text, c.out) << c.in;
   }
 }
 
@@ -325,9 +323,9 @@ TEST(DictAppendBeforeClose, Table) {
       {"   ", "   "},
   };
   for (const Case &c : cases) {
-    const OwnedText text = dict_append_before_close(owned(c.in), " /B 2");
-    ASSERT_NE(text, nullptr) << c.in;
-    EXPECT_STREQ(text.get(), c.out) << c.in;
+    std::string text = c.in;
+    dict_append_before_close(text, " /B 2");
+    EXPECT_EQ(text, c.out) << c.in;
   }
 }
 
@@ -349,11 +347,10 @@ TEST(RewritePageDict, Example) {
   state.content_num = 14;
   state.contents_value = "14 0 R";
   state.resources = page_resources_text(doc, info, text_nums(12, 13));
-  EXPECT_STREQ(state.resources.get(),
-               "<< /Font << /F1 6 0 R  /F_STAMP 12 0 R >>  /ExtGState << /GS_STAMP 13 0 R >> >>");
-  const OwnedText body = rewrite_page_dict(doc, *find_obj(doc, 3), state);
-  EXPECT_STREQ(
-      body.get(),
+  EXPECT_EQ(state.resources,
+            "<< /Font << /F1 6 0 R  /F_STAMP 12 0 R >>  /ExtGState << /GS_STAMP 13 0 R >> >>");
+  EXPECT_EQ(
+      rewrite_page_dict(doc, *find_obj(doc, 3), state),
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]  /Contents 14 0 R  /Resources << /Font "
       "<< /F1 6 0 R  /F_STAMP 12 0 R >>  /ExtGState << /GS_STAMP 13 0 R >> >> >>");
 }
@@ -364,7 +361,7 @@ TEST(RewritePageDict, Variants) {
     const char *name;
     std::vector<Object> objects;
     std::string contents_value;
-    const char *expected;
+    std::string expected;
   };
   const std::string member = "3 0 << /Type /Page /Contents 4 0 R /Resources << >> >>\n";
   const Case cases[] = {
@@ -391,11 +388,18 @@ TEST(RewritePageDict, Variants) {
                                "3 0 4 39 << /Type /Page /Contents 4 0 R >>\n% 4\n\n[1 2]")}},
        "14 0 R",
        "<< /Type /Page  /Contents 14 0 R  /Resources << >> >>"},
-      // Regression: a NUL byte in a damaged dictionary cut its copy short, so nothing could be
-      // appended.
+      // NUL bytes are data: they neither cut the copy short nor change.
       {"NUL inside the dictionary",
        with_root("", {{3, 0, std::string("<< /Type /Page /A 1\0 /Contents 5 0 R >>", 39)}}),
-       "14 0 R", "<< /Type /Page /A 1   /Contents 14 0 R  /Resources << >> >>"},
+       "14 0 R", std::string("<< /Type /Page /A 1\0  /Contents 14 0 R  /Resources << >> >>", 59)},
+      {"NUL inside a string",
+       with_root("", {{3, 0, std::string("<< /Type /Page /T (\0>>) /Contents 5 0 R >>", 42)}}),
+       "14 0 R",
+       std::string("<< /Type /Page /T (\0>>)  /Contents 14 0 R  /Resources << >> >>", 62)},
+      // The last value a hex string: the dictionary closes after its '>'.
+      {"hex string at the end",
+       with_root("", {{3, 0, "<< /Type /Page /Contents 5 0 R /ID <AB>>>"}}), "14 0 R",
+       "<< /Type /Page /ID <AB> /Contents 14 0 R  /Resources << >> >>"},
       {"inline annotation with /Contents",
        with_root("", {{3, 0, "<< /Type /Page /Annots [<< /Contents (hi) >>] /Contents 5 0 R >>"}}),
        "14 0 R",
@@ -409,8 +413,25 @@ TEST(RewritePageDict, Variants) {
     PageState state;
     state.content_num = 14;
     state.contents_value = c.contents_value;
-    state.resources = owned("<< >>");
-    const OwnedText body = rewrite_page_dict(doc, *page, state);
-    EXPECT_STREQ(body.get(), c.expected) << c.name;
+    state.resources = "<< >>";
+    EXPECT_EQ(rewrite_page_dict(doc, *page, state), c.expected) << c.name;
   }
+}
+
+// Copies: the whole dictionary, every byte as it stands, or "" when it does not close.
+TEST(DictCopyAt, Table) {
+  struct Case {
+    std::string text;
+    int32_t pos;
+    std::string expected;
+  };
+  const std::string palette("<< /CS [/Indexed /DeviceRGB 1 (\0\0\0\377\377\377)] >>", 42);
+  const Case cases[] = {
+      {"x << /A << /B 2 >> >> y", 2, "<< /A << /B 2 >> >>"},
+      {"<< /ID <AB>>> y", 0, "<< /ID <AB>>>"},
+      {palette + " y", 0, palette},
+      {"<< /A", 0, ""},
+      {"<< >>", -1, ""},
+  };
+  for (const Case &c : cases) EXPECT_EQ(dict_copy_at(bytes_of(c.text), c.pos), c.expected) << c.text;
 }

@@ -771,6 +771,144 @@ TEST_F(E2e, FlatTreeOfManyPagesIsStampedThroughout) {
   EXPECT_EQ(count_of(page_text(out, 1100), kStamp), 1u);
 }
 
+// Faults guarded: dictionary bytes misread or changed, stream lengths that
+// disagree with the data, resource categories written twice.
+
+// What one built input must show after stamping: its words, its images, the
+// colour at points of the page and the bytes of an attachment.
+struct Probe {
+  double x, y;  // PDF user space of the 300 x 300 page
+  int r, g, b;
+};
+
+struct BytesCase {
+  const char *name;
+  std::string page_tail;  // more page entries, after /Resources and /Contents
+  std::string resources;
+  std::string content;
+  std::vector<testpdf::Object> more;
+  std::string catalog_extra;
+  const char *words;  // on the page besides the stamp
+  int images;         // pdfimages -list lines; -1: not asked
+  std::vector<Probe> probes;
+  const char *attachment;  // name, or nullptr
+  std::string attached;    // its bytes
+};
+
+const char *const kFillBlue = "0 0 1 rg 20 150 100 100 re f";
+
+// Returns a string literal's bytes, NULs included.
+template <size_t N>
+std::string literal(const char (&bytes)[N]) {
+  return std::string(bytes, N - 1);
+}
+
+std::string form_with(const std::string &length_entry) {
+  return "<< /Type /XObject /Subtype /Form /BBox [0 0 300 300]" + length_entry +
+         " >>\nstream\n" + kFillBlue + "\nendstream";
+}
+
+std::vector<BytesCase> bytes_cases() {
+  const std::string font = "/Font << /F1 4 0 R >>";
+  const std::string words = show(20, 270, "Pagewords");
+  const std::string red_image =
+      testpdf::stream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /BitsPerComponent 8 "
+                      "/ColorSpace [/Indexed /DeviceRGB 1 " + literal("(\0\0\0\377\0\0)]"),
+                      std::string(4, '\1'));
+  const std::string form_resources = "<< " + font + " /XObject << /Fm1 6 0 R >> >>";
+  const std::vector<Probe> blue = {{70, 200, 0, 0, 255}};
+  return {
+      {"hex string ends the page", "/ID <AB>", "<< " + font + " >>", words, {}, "", "Pagewords", -1,
+       {}, nullptr, ""},
+      {"palettes holding NUL bytes", "",
+       "<< " + font + " /XObject << /Im1 6 0 R >> /ColorSpace << /CS0 [/Indexed /DeviceRGB 1 " +
+           literal("(\0\0\0\0\0\377)] >> >>"),
+       words + " q 100 0 0 100 160 150 cm /Im1 Do Q /CS0 cs 1 sc 20 150 100 100 re f",
+       {{6, 0, red_image}}, "", "Pagewords", 1, {{210, 200, 255, 0, 0}, {70, 200, 0, 0, 255}},
+       nullptr, ""},
+      {"attachment whose dictionary holds a NUL", "", "<< " + font + " >>", words,
+       {{8, 0, "<< /Type /Filespec /F (data.bin) /UF (data.bin) /EF << /F 9 0 R >> >>"},
+        {9, 0,
+         testpdf::stream("/Type /EmbeddedFile /Params << /CheckSum " +
+                             literal("(\0\1\2\3\4\5\6\7\0\1\2\3\4\5\6\7) /Size 14 >>"),
+                         "attached bytes")}},
+       " /Names << /EmbeddedFiles << /Names [(data.bin) 8 0 R] >> >>", "Pagewords", -1, {},
+       "data.bin", "attached bytes"},
+      {"stream without /Length", "", form_resources, words + " /Fm1 Do", {{6, 0, form_with("")}},
+       "", "Pagewords", -1, blue, nullptr, ""},
+      {"/Length misspelt", "", form_resources, words + " /Fm1 Do",
+       {{6, 0, form_with(" /Lenght 27")}}, "", "Pagewords", -1, blue, nullptr, ""},
+      {"/Length naming a stream", "", form_resources, words + " /Fm1 Do",
+       {{6, 0, form_with(" /Length 7 0 R")}, {7, 0, testpdf::stream("", "27")}}, "", "Pagewords",
+       -1, blue, nullptr, ""},
+      {"/Length past the file", "", form_resources, words + " /Fm1 Do",
+       {{6, 0, form_with(" /Length 9999")}},
+       "", "Pagewords", -1, blue, nullptr, ""},
+      {"/Font naming a missing object", "", "<< /Font 99 0 R >>", kFillBlue, {}, "", "", -1, blue,
+       nullptr, ""},
+  };
+}
+
+// Stamps the built input; qpdf --check must find the output sound (no
+// duplicated key, every stream's /Length right), poppler must show its words
+// and the stamp once, its images and colours, and qpdf must extract its
+// attachment.
+void expect_bytes_survive(const std::string &dir, const BytesCase &c) {
+  std::vector<testpdf::Object> objects = {
+      {1, 0, "<< /Type /Catalog /Pages 2 0 R" + c.catalog_extra + " >>"},
+      {2, 0, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+      {3, 0,
+       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Resources " + c.resources +
+           " /Contents 5 0 R " + c.page_tail + ">>"},
+      {4, 0, kFont},
+      {5, 0, testpdf::stream("", c.content)}};
+  objects.insert(objects.end(), c.more.begin(), c.more.end());
+  const std::string in = write_doc(dir, "in", testpdf::build(objects, 1));
+  const std::string out = dir + "/out.pdf";
+  ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, 20, 20, 12, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  EXPECT_EQ(qpdf_problems(out), "");
+  const std::string text = page_text(out, 1);
+  EXPECT_EQ(count_of(text, kStamp), 1u) << text;
+  EXPECT_NE(text.find(c.words), std::string::npos) << text;
+  if (c.images >= 0) {
+    const std::string pdfimages =
+        (fs::path(tools().pdftotext).parent_path() / "pdfimages").string();
+    const std::string list = must_run({pdfimages, "-list", out}).out;
+    EXPECT_EQ(count_of(list, "\n"), static_cast<size_t>(c.images) + 2) << list;
+  }
+  if (!c.probes.empty()) {
+    const Raster r = render(out, 1, 72, false);
+    for (const Probe &p : c.probes) {
+      const unsigned char *px = r.at(static_cast<int>(p.x), r.height - static_cast<int>(p.y));
+      EXPECT_NEAR(px[0], p.r, 40) << p.x << "," << p.y;
+      EXPECT_NEAR(px[1], p.g, 40) << p.x << "," << p.y;
+      EXPECT_NEAR(px[2], p.b, 40) << p.x << "," << p.y;
+    }
+  }
+  if (c.attachment != nullptr) {
+    EXPECT_NE(must_run({tools().qpdf, "--list-attachments", out}).out.find(c.attachment),
+              std::string::npos);
+    EXPECT_EQ(must_run({tools().qpdf, "--show-attachment=" + std::string(c.attachment), out}).out,
+              c.attached);
+  }
+}
+
+TEST_F(E2e, DictionaryBytesSurviveStamping) {
+  const std::vector<BytesCase> cases = bytes_cases();
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const BytesCase &c = cases[k];
+    SCOPED_TRACE(c.name);
+    const std::string case_dir = dir() + "/" + std::to_string(k);
+    fs::create_directories(case_dir);
+    try {
+      expect_bytes_survive(case_dir, c);
+    } catch (const std::exception &e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+}
+
 // Returns the names in a directory, sorted.
 std::vector<std::string> listing(const std::string &path) {
   std::vector<std::string> names;

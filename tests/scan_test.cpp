@@ -9,7 +9,6 @@
 
 #include "pdf/byte_buf.h"
 #include "pdf/number_text.h"
-#include "common/owned_text.h"
 #include "pdf/scan.h"
 
 namespace {
@@ -49,14 +48,18 @@ TEST(Scan, ParseInt) {
   }
 }
 
-// Dictionary nesting: strings, escapes, and the hex-string quirk.
+// Dictionary nesting: strings, escapes, hex strings.
 TEST(Scan, FindDictClose) {
   struct Case { std::string text; int32_t limit; int32_t expected; };
   const std::string nested = "<< /A (>>) /B << /C 1 >> >>";
   const Case cases[] = {
       {nested, -1, static_cast<int32_t>(nested.size())},
       {"<< /S (a\\)>>) >>", -1, 16},
-      {"<</ID <AB>>>", -1, 11},  // closes one byte early
+      {"<</ID <AB>>>", -1, 12},  // the hex string's '>' is its own
+      {"<< /A <</B <0d>>> /ID <2A 3b>>>", -1, 31},
+      {"<< /A <> /B <<>> >>", -1, 19},
+      {"<< /A <x> >>", -1, 12},    // not a hex string: bytes as before
+      {"<< /A <AB", -1, -1},
       {"<< /A 1", -1, -1},
       {"<< /A 1 >>", 5, -1},       // the limit stops the scan
       {">> << >>", -1, -1},        // a stray >> drives the depth negative
@@ -64,14 +67,6 @@ TEST(Scan, FindDictClose) {
   };
   for (const Case &c : cases)
     EXPECT_EQ(find_dict_close(bytes_of(c.text), 0, c.limit), c.expected) << c.text;
-}
-
-TEST(Scan, DictTextCopiesTheWholeDictionary) {
-  const std::string text = "x << /A << /B 2 >> >> y";
-  OwnedText copy(dict_text_at(bytes_of(text), 2));
-  ASSERT_TRUE(copy);
-  EXPECT_STREQ(copy.get(), "<< /A << /B 2 >> >>");
-  EXPECT_EQ(dict_text_at(bytes_of(std::string("<< /A")), 0), nullptr);
 }
 
 // Names and keywords: which neighbours end a match.
@@ -107,6 +102,7 @@ TEST(Scan, SkipPdfValue) {
       {"/Name/Next", 5},    {"true]", 4},          {"   ", -1},
       {"[1 (open", -1},     {"[[1] 2", -1},        {"-3.5 x", 4},
       {"7 0 obj", 1},
+      {"<< /ID <AB>>> z", 13}, {"[<AB>] x", 6},       {std::string("<< /A (\0) >>", 12), 12},
   };
   for (const Case &c : cases) EXPECT_EQ(skip_pdf_value(bytes_of(c.text), 0), c.expected) << c.text;
 }
@@ -131,7 +127,6 @@ TEST(Scan, NoReadOutsideTheRange) {
       (void)find_name(s, p, static_cast<int32_t>(n), "Type");
       (void)find_kw(s, p, "endobj");
       (void)kw_at(s, p, "obj");
-      OwnedText t(dict_text_at(s, p));
     }
   }
 }

@@ -1,5 +1,6 @@
-// Ownership of the malloc'ed C strings that dictionary copies and edits
-// hand around.
+// Ownership of malloc'ed blocks released with free: the picture planes, and
+// the C string that get_obj_dict_text returns. Dictionary copies and edits
+// are std::string, which carries their length.
 #pragma once
 
 #include <cstdlib>

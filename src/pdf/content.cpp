@@ -14,7 +14,6 @@
 #include <new>
 #include <string>
 
-#include "common/error.h"
 #include "pdf/dict_edit.h"
 
 namespace {
@@ -140,7 +139,9 @@ bool build_page_stream(const PdfDoc &doc, const StampRequest &request, const Sta
   return decoded;
 }
 
-int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
+}  // namespace
+
+int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
   request.opacity = clamp_opacity(request.opacity);
   plan.nums = number_objects(doc, request);
   const size_t total = doc.page_infos.size();
@@ -168,12 +169,8 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
     }
     PageState &page = plan.pages[k];
     page.selected = true;
-    OwnedText resources = page_base_resources(doc, info);
-    if (resources == nullptr) {
-      out_of_memory = true;
-      break;
-    }
-    const StampNames names = free_stamp_names(doc, resources.get());
+    std::string resources = page_base_resources(doc, info);
+    const StampNames names = free_stamp_names(doc, resources);
     const bool decoded = build_page_stream(doc, request, plan.nums, names, info, contents, scratch,
                                            page, deflate, &out_of_memory);
     page.content_num = ++plan.nums.last_num;
@@ -191,13 +188,10 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
       kept_pages.push_back(k);
       kept_contents.push_back(std::move(contents));
     }
-    page.resources = add_stamp_entries(doc, std::move(resources), plan.nums, names);
-    if (page.resources == nullptr) out_of_memory = true;
-    if (out_of_memory) break;
-  }
-  if (out_of_memory) {
-    set_error("out of memory allocating page state");
-    return 0;
+    add_stamp_entries(doc, resources, plan.nums, names);
+    page.resources = std::move(resources);
+    // A buffer that could not grow has lost bytes: the plan cannot be used.
+    if (out_of_memory) throw std::bad_alloc();
   }
 
   if (!kept_pages.empty()) {
@@ -223,15 +217,4 @@ int build_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, Deflat
       plan.drop_obj[static_cast<size_t>(num)] = 1;
   }
   return 1;
-}
-
-}  // namespace
-
-int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
-  try {
-    return build_plan(doc, request, plan, deflate);
-  } catch (const std::bad_alloc &) {
-    set_error("out of memory allocating page state");
-    return 0;
-  }
 }

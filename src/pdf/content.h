@@ -10,7 +10,6 @@
 
 #include "flate/flate.h"
 #include "pdf/byte_buf.h"
-#include "common/owned_text.h"
 #include "pdf/pdf_doc.h"
 #include "pdf/stamp_request.h"
 
@@ -39,7 +38,7 @@ struct PageState {
   int32_t content_num = 0;  // the page's new content stream
   ByteBuf stream;           // its bytes
   bool compressed = false;  // the bytes are a zlib stream (/FlateDecode)
-  OwnedText resources;      // the page's new /Resources dictionary text
+  std::string resources;    // the page's new /Resources dictionary text
   // The value written as the page's /Contents: "N 0 R", or an array that
   // also references original content objects that could not be decoded.
   std::string contents_value;
@@ -63,8 +62,8 @@ struct StampPlan {
 using DeflateFn = int (*)(const unsigned char *src, size_t len, unsigned char **out,
                           size_t *out_len);
 
-// Returns 1 with the plan made for every page, or 0 after setting
-// "out of memory allocating page state". Clamps request.opacity in place.
+// Returns 1 with the plan made for every page; throws std::bad_alloc when
+// memory runs out. Clamps request.opacity in place.
 int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan,
                      DeflateFn deflate = tvl_deflate);
 

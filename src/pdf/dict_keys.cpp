@@ -19,11 +19,17 @@ int32_t walk_for_key(Bytes s, int32_t pos, std::string_view name) {
   const int32_t end = static_cast<int32_t>(s.size());
   pos = skip_ws(s, pos);
   if (pos + 1 >= end || s[pos] != '<' || s[pos + 1] != '<') return -2;
-  pos += 2;
+  return next_dict_key(s, pos + 2, name);
+}
+
+}  // namespace
+
+int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name) {
+  const int32_t end = static_cast<int32_t>(s.size());
   for (;;) {
     pos = skip_ws(s, pos);
     if (pos + 1 < end && s[pos] == '>' && s[pos + 1] == '>') return -1;
-    if (pos >= end || s[pos] != '/') return -2;
+    if (pos < 0 || pos >= end || s[pos] != '/') return -2;
     int32_t key_end = pos + 1;
     while (key_end < end && !ends_name(s[key_end])) ++key_end;
     const std::string_view key(reinterpret_cast<const char *>(s.data()) + pos + 1,
@@ -34,8 +40,6 @@ int32_t walk_for_key(Bytes s, int32_t pos, std::string_view name) {
     pos = value_end;
   }
 }
-
-}  // namespace
 
 int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name) {
   if (end > static_cast<int32_t>(s.size())) end = static_cast<int32_t>(s.size());

@@ -10,39 +10,52 @@
 #include "pdf/stamp_request.h"
 #include "pdf/writer.h"
 
+namespace {
+
+// The stage that runs, for the message when memory runs out.
+enum class Stage { reading, listing, planning, writing };
+
+}  // namespace
+
 int execute_stamp(const char *input_path, const char *output_path, StampRequest *request) {
   if (input_path == nullptr || output_path == nullptr || request == nullptr) {
     set_error("NULL path argument");
     return 0;
   }
-  // Allocation failures of the containers surface as std::bad_alloc; each
-  // stage reports its own out-of-memory message, and every buffer is
-  // released by its owner on the way out.
+  // Running out of memory anywhere below surfaces as std::bad_alloc and is
+  // reported here, once, by the stage that ran; every buffer is released by
+  // its owner on the way out.
+  Stage stage = Stage::reading;
+  WriteStep step = WriteStep::offsets;
   PdfDoc doc;
-  try {
-    if (!load_document(input_path, doc)) return 0;
-  } catch (const std::bad_alloc &) {
-    set_error("out of memory reading %s", input_path);
-    return 0;
-  }
-  try {
-    if (!locate_pages(input_path, doc)) return 0;
-  } catch (const std::bad_alloc &) {
-    set_error("out of memory listing the pages of %s", input_path);
-    return 0;
-  }
-  if (!check_requested_pages(doc, *request)) return 0;
   StampPlan plan;
   try {
-    if (!build_stamp_plan(doc, *request, plan)) return 0;
+    if (!load_document(input_path, doc)) return 0;
+    stage = Stage::listing;
+    if (!locate_pages(input_path, doc)) return 0;
+    if (!check_requested_pages(doc, *request)) return 0;
+    stage = Stage::planning;
+    build_stamp_plan(doc, *request, plan);
+    stage = Stage::writing;
+    if (!write_output(output_path, *request, doc, plan, step)) return 0;
   } catch (const std::bad_alloc &) {
-    set_error("out of memory allocating page state");
-    return 0;
-  }
-  try {
-    if (!write_output(output_path, *request, doc, plan)) return 0;
-  } catch (const std::bad_alloc &) {
-    set_error("out of memory composing output file %s", output_path);
+    switch (stage) {
+      case Stage::reading:
+        set_error("out of memory reading %s", input_path);
+        break;
+      case Stage::listing:
+        set_error("out of memory listing the pages of %s", input_path);
+        break;
+      case Stage::planning:
+        set_error("out of memory allocating page state");
+        break;
+      case Stage::writing:
+        if (step == WriteStep::offsets)
+          set_error("out of memory allocating offsets");
+        else
+          set_error("out of memory composing output file %s", output_path);
+        break;
+    }
     return 0;
   }
   clear_error();

@@ -1,7 +1,6 @@
 // The dictionaries of a stamped page: its new resources (its own, or those it
 // inherits, copied and extended by the stamp's entries) and its rewritten
 // page dictionary pointing at the new content.
-#include <cstring>
 #include <string>
 
 #include "pdf/dict_edit.h"
@@ -9,31 +8,23 @@
 
 namespace {
 
-OwnedText owned_copy(std::string_view text) {
-  char *out = static_cast<char *>(std::malloc(text.size() + 1));
-  if (out == nullptr) return nullptr;
-  if (!text.empty()) std::memcpy(out, text.data(), text.size());
-  out[text.size()] = 0;
-  return OwnedText(out);
-}
-
 // Returns a copy of the /Resources dictionary of the object, with found set
-// when it names one (inline or by reference); nullptr when it names none or
-// the value cannot be used.
-OwnedText own_resources(const PdfDoc &doc, const ObjEntry *entry, bool *found) {
+// when it names one (inline or by reference); "" when it names none or the
+// value cannot be used.
+std::string own_resources(const PdfDoc &doc, const ObjEntry *entry, bool *found) {
   *found = false;
-  if (entry == nullptr) return nullptr;
+  if (entry == nullptr) return {};
   const DictRange r = dict_range(doc, *entry);
-  if (!r.present) return nullptr;
+  if (!r.present) return {};
   const Bytes s = r.bytes;
   const int32_t name = find_dict_key(s, r.start, r.end, "Resources");
-  if (name < 0) return nullptr;
+  if (name < 0) return {};
   *found = true;
   int32_t pos = skip_ws(s, name + 10);
   if (pos + 1 < r.end && s[pos] == '<' && s[pos + 1] == '<') return dict_copy_at(s, pos);
-  if (pos >= r.end || !is_digit(s[pos])) return nullptr;
+  if (pos >= r.end || !is_digit(s[pos])) return {};
   const ObjEntry *target = find_obj(doc, parse_int_at(s, &pos));
-  return target != nullptr ? obj_dict_copy(doc, *target) : nullptr;
+  return target != nullptr ? obj_dict_copy(doc, *target) : std::string();
 }
 
 // Returns the entry text "/<key> <num> 0 R".
@@ -43,9 +34,9 @@ std::string entry_text(const std::string &key, int32_t num) {
 
 // Returns true when the resources' sub-dictionary category (inline, or an
 // indirect object) has an entry named key.
-bool category_has_key(const PdfDoc &doc, const char *resources, std::string_view category,
+bool category_has_key(const PdfDoc &doc, std::string_view resources, std::string_view category,
                       std::string_view key) {
-  const Bytes s{reinterpret_cast<const uint8_t *>(resources), std::strlen(resources)};
+  const Bytes s{reinterpret_cast<const uint8_t *>(resources.data()), resources.size()};
   const int32_t end = static_cast<int32_t>(s.size());
   const int32_t name = find_dict_key(s, 0, end, category);
   if (name < 0) return false;
@@ -61,7 +52,7 @@ bool category_has_key(const PdfDoc &doc, const char *resources, std::string_view
 
 // Returns base, or base followed by the first number that makes a name the
 // category does not hold yet.
-std::string free_name(const PdfDoc &doc, const char *resources, std::string_view category,
+std::string free_name(const PdfDoc &doc, std::string_view resources, std::string_view category,
                       const std::string &base) {
   std::string name = base;
   for (int n = 1; category_has_key(doc, resources, category, name); ++n)
@@ -71,67 +62,64 @@ std::string free_name(const PdfDoc &doc, const char *resources, std::string_view
 
 }  // namespace
 
-OwnedText page_base_resources(const PdfDoc &doc, const PageInfo &page) {
+std::string page_base_resources(const PdfDoc &doc, const PageInfo &page) {
   const ObjEntry *entry = find_obj(doc, page.obj_num);
   bool found = false;
-  OwnedText text = own_resources(doc, entry, &found);
+  std::string text = own_resources(doc, entry, &found);
   if (!found && entry != nullptr && dict_range(doc, *entry).present) {
     // A page without resources of its own uses those of its nearest ancestor.
     const int32_t holder = page.resources_num > 0 ? page.resources_num : page.parent_num;
     if (holder > 0) text = own_resources(doc, find_obj(doc, holder), &found);
   }
-  if (text == nullptr) text = owned_copy("<< >>");
+  if (text.empty()) text = "<< >>";
   return text;
 }
 
-StampNames free_stamp_names(const PdfDoc &doc, const char *resources) {
+StampNames free_stamp_names(const PdfDoc &doc, std::string_view resources) {
   StampNames names;
-  if (resources == nullptr) return names;
   names.font = free_name(doc, resources, "Font", names.font);
   names.gs = free_name(doc, resources, "ExtGState", names.gs);
   names.image = free_name(doc, resources, "XObject", names.image);
   return names;
 }
 
-OwnedText add_stamp_entries(const PdfDoc &doc, OwnedText text, const StampObjects &nums,
-                            const StampNames &names) {
+void add_stamp_entries(const PdfDoc &doc, std::string &text, const StampObjects &nums,
+                       const StampNames &names) {
   if (nums.font_num > 0)
-    text = insert_subdict_entry(doc, std::move(text), "Font", entry_text(names.font, nums.font_num));
+    insert_subdict_entry(doc, text, "Font", entry_text(names.font, nums.font_num));
   if (nums.gs_num > 0)
-    text = insert_subdict_entry(doc, std::move(text), "ExtGState", entry_text(names.gs, nums.gs_num));
+    insert_subdict_entry(doc, text, "ExtGState", entry_text(names.gs, nums.gs_num));
   if (nums.image_num > 0)
-    text = insert_subdict_entry(doc, std::move(text), "XObject",
-                                entry_text(names.image, nums.image_num));
+    insert_subdict_entry(doc, text, "XObject", entry_text(names.image, nums.image_num));
+}
+
+std::string page_resources_text(const PdfDoc &doc, const PageInfo &page,
+                                const StampObjects &nums) {
+  std::string text = page_base_resources(doc, page);
+  const StampNames names = free_stamp_names(doc, text);
+  add_stamp_entries(doc, text, nums, names);
   return text;
 }
 
-OwnedText page_resources_text(const PdfDoc &doc, const PageInfo &page, const StampObjects &nums) {
-  OwnedText text = page_base_resources(doc, page);
-  const StampNames names = free_stamp_names(doc, text.get());
-  return add_stamp_entries(doc, std::move(text), nums, names);
-}
-
-OwnedText rewrite_page_dict(const PdfDoc &doc, const ObjEntry &page, const PageState &state) {
-  OwnedText text;
+std::string rewrite_page_dict(const PdfDoc &doc, const ObjEntry &page, const PageState &state) {
+  std::string text;
   if (page.in_objstm) {
     // The dictionary alone: an object-stream member's text may end in
     // whitespace or comments, after which nothing could be appended.
     text = obj_dict_copy(doc, page);
-    if (text == nullptr && page.text != nullptr)
-      text = owned_copy(
-          {reinterpret_cast<const char *>(page.text), static_cast<size_t>(page.text_len)});
+    if (text.empty() && page.text != nullptr)
+      text.assign(reinterpret_cast<const char *>(page.text), static_cast<size_t>(page.text_len));
   } else if (page.dict_pos >= 0) {
     text = dict_copy_at(doc_bytes(doc), page.dict_pos);
   }
-  if (text == nullptr) text = owned_copy("<< >>");
-  if (text == nullptr) return text;
-  strip_dict_entry(text.get(), "Contents");
-  strip_dict_entry(text.get(), "Resources");
+  if (text.empty()) text = "<< >>";
+  strip_dict_entry(text, "Contents");
+  strip_dict_entry(text, "Resources");
   const std::string contents = state.contents_value.empty()
                                    ? std::to_string(state.content_num) + " 0 R"
                                    : state.contents_value;
-  text = dict_append_before_close(std::move(text), " /Contents " + contents);
-  const char *resources = state.resources != nullptr ? state.resources.get() : "<< >>";
-  text = dict_append_before_close(std::move(text), std::string(" /Resources ") + resources);
+  dict_append_before_close(text, " /Contents " + contents);
+  dict_append_before_close(text, " /Resources " +
+                                     (state.resources.empty() ? "<< >>" : state.resources));
   return text;
 }

@@ -1,6 +1,8 @@
 #include "pdf/pdf_doc.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "pdf/dict_edit.h"
 
@@ -50,5 +52,9 @@ int obj_type(const PdfDoc &doc, const ObjEntry &entry) {
 }
 
 char *get_obj_dict_text(const PdfDoc &doc, const ObjEntry &entry) {
-  return obj_dict_copy(doc, entry).release();
+  const std::string dict = obj_dict_copy(doc, entry);
+  if (dict.empty()) return nullptr;
+  char *text = static_cast<char *>(std::malloc(dict.size() + 1));
+  if (text != nullptr) std::memcpy(text, dict.c_str(), dict.size() + 1);
+  return text;
 }

@@ -1,6 +1,5 @@
 #include "pdf/scan.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -43,6 +42,21 @@ int32_t skip_literal_string(Bytes s, int32_t open, int32_t stop) {
     }
   }
   return stop;
+}
+
+bool is_hex_digit(uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Returns the position after the hexadecimal string whose '<' is at open, or
+// -1 when the bytes from there are not one: a '<' that another '<' follows,
+// or hex digits and whitespace that do not end in '>' before stop. A damaged
+// '<' is then passed over as one byte, as before strings were recognised.
+int32_t skip_hex_string(Bytes s, int32_t open, int32_t stop) {
+  int32_t i = open + 1;
+  if (i < stop && s[i] == '<') return -1;
+  while (i < stop && (is_hex_digit(s[i]) || is_pdf_ws(s[i]))) ++i;
+  return i < stop && s[i] == '>' ? i + 1 : -1;
 }
 
 // Returns the end of the token starting at p: the first terminator, or end.
@@ -149,6 +163,8 @@ int32_t dict_close_scan(Bytes s, int32_t start, int32_t limit, bool stop_at_head
     } else if (c == '>' && s[i + 1] == '>') {
       i += 2;
       if (--depth == 0) return i;
+    } else if (const int32_t hex = c == '<' ? skip_hex_string(s, i, stop) : -1; hex > 0) {
+      i = hex;  // a hex string's '>' never closes the dictionary
     } else if (c == '(') {
       const int32_t open = i;
       i = skip_literal_string(s, i, stop);
@@ -189,17 +205,6 @@ int32_t find_dict_close(Bytes s, int32_t start, int32_t limit) {
 
 int32_t find_object_dict_close(Bytes s, int32_t start, int32_t limit) {
   return dict_close_scan(s, start, limit, true);
-}
-
-char *dict_text_at(Bytes s, int32_t pos) {
-  const int32_t close = find_dict_close(s, pos, -1);
-  if (close <= pos) return nullptr;
-  const size_t n = static_cast<size_t>(close - pos);
-  char *text = static_cast<char *>(std::malloc(n + 1));
-  if (text == nullptr) return nullptr;
-  std::memcpy(text, s.data() + pos, n);
-  text[n] = '\0';
-  return text;
 }
 
 int kw_at(Bytes s, int32_t pos, std::string_view keyword) {
@@ -248,25 +253,7 @@ int32_t skip_pdf_value(Bytes s, int32_t pos) {
   const int32_t p = skip_ws(s, pos);
   if (p < 0 || p >= end) return -1;
   const uint8_t c = s[p];
-  if (c == '<' && p + 1 < end && s[p + 1] == '<') {
-    // Dictionary: depth counting with literal strings skipped.
-    int depth = 0;
-    int32_t i = p;
-    while (i + 1 < end) {
-      if (s[i] == '<' && s[i + 1] == '<') {
-        ++depth;
-        i += 2;
-      } else if (s[i] == '>' && s[i + 1] == '>') {
-        i += 2;
-        if (--depth == 0) return i;
-      } else if (s[i] == '(') {
-        i = skip_literal_string(s, i, end);
-      } else {
-        ++i;
-      }
-    }
-    return -1;
-  }
+  if (c == '<' && p + 1 < end && s[p + 1] == '<') return find_dict_close(s, p, -1);
   if (c == '<') {
     const void *close = std::memchr(s.data() + p + 1, '>', static_cast<size_t>(end - p - 1));
     return close == nullptr ? -1 : static_cast<int32_t>(static_cast<const uint8_t *>(close) - s.data() + 1);
@@ -280,6 +267,10 @@ int32_t skip_pdf_value(Bytes s, int32_t pos) {
       if (b == '(') {
         // A string running to the end leaves the array open: the loop ends.
         i = skip_literal_string(s, i, end);
+        continue;
+      }
+      if (const int32_t hex = b == '<' ? skip_hex_string(s, i, end) : -1; hex > 0) {
+        i = hex;
         continue;
       }
       ++i;

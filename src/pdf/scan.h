@@ -28,8 +28,9 @@ int32_t parse_int_at(Bytes s, int32_t *pos);
 
 // Returns the position just past the ">>" that closes the first balanced
 // dictionary at or after start, or -1. Scans up to limit when limit > start,
-// else to the end. Literal strings are skipped; hex strings and comments are
-// not recognised.
+// else to the end. Literal strings and hexadecimal strings ("<" hex digits and
+// whitespace ">", a '<' not followed by '<') are skipped, so "<AB>>>" closes
+// after its last byte; comments are not recognised.
 int32_t find_dict_close(Bytes s, int32_t start, int32_t limit);
 
 // Returns what find_dict_close returns, except that an object header
@@ -42,11 +43,6 @@ int32_t find_object_dict_close(Bytes s, int32_t start, int32_t limit);
 // that ends just before the "obj" at p (header whitespace: TAB LF CR SPACE
 // only), or -1 when the bytes before p are not such a header.
 int32_t object_header_start(Bytes s, int32_t p);
-
-// Returns a malloc'ed NUL-terminated copy of the dictionary starting at pos
-// ("<<" to its closing ">>"), or NULL when it does not close or memory runs
-// out. The caller frees it with free.
-char *dict_text_at(Bytes s, int32_t pos);
 
 // Returns 1 when keyword stands at pos and is not followed by a
 // name-continuing byte, else 0.
@@ -62,6 +58,7 @@ int32_t find_kw(Bytes s, int32_t start, std::string_view keyword);
 
 // Returns the position just past the PDF value starting at the first
 // non-whitespace byte at or after pos ("12 0 R" counts as one value), or -1.
+// Dictionaries end as find_dict_close finds; arrays skip the strings inside.
 int32_t skip_pdf_value(Bytes s, int32_t pos);
 
 // Byte classes, for the engine's own scanning.

@@ -8,7 +8,6 @@
 #include "common/error.h"
 #include "pdf/dict_edit.h"
 #include "pdf/number_text.h"
-#include "common/owned_text.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -16,9 +15,6 @@ namespace {
 // The header: version, then a comment of four high bytes so that transfer
 // programs treat the file as binary.
 constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-
-// Thrown when the table of object offsets cannot be allocated.
-struct OffsetsOutOfMemory {};
 
 struct Writer {
   ByteBuf &out;
@@ -113,29 +109,29 @@ void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, cons
   }
 }
 
-// Returns the copy of a stream's dictionary, with /Length set to the data's
-// real size when a direct /Length disagrees with it (the data was delimited
-// by its endstream keyword because the length was wrong).
-OwnedText stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_length) {
-  OwnedText dict(dict_text_at(doc_bytes(doc), e.dict_pos >= 0 ? e.dict_pos : 0));
-  if (!dict) {
-    dict.reset(static_cast<char *>(std::malloc(6)));
-    if (dict) std::memcpy(dict.get(), "<< >>", 6);
-    return dict;
-  }
-  const Bytes text(reinterpret_cast<const uint8_t *>(dict.get()), std::strlen(dict.get()));
-  const int32_t at = find_name(text, 0, static_cast<int32_t>(text.size()), "Length");
-  int32_t pos = at + 7;
-  if (at < 0) return dict;
-  const int32_t value_start = skip_ws(text, pos);
-  if (value_start >= static_cast<int32_t>(text.size()) || !is_digit(text[value_start])) return dict;
-  const int32_t value = parse_int_at(text, &pos);
-  const int32_t value_end = skip_pdf_value(text, value_start);
-  const bool direct = value_end == pos;  // not "n g R"
-  if (!direct || value == data_length) return dict;
-  strip_dict_entry(dict.get(), "Length");
-  std::string addition = " /Length " + std::to_string(data_length);
-  return dict_append_before_close(std::move(dict), addition);
+// Returns true when the dictionary's own /Length is the direct number length.
+bool length_is(std::string_view dict, int64_t length) {
+  const Bytes s{reinterpret_cast<const uint8_t *>(dict.data()), dict.size()};
+  const int32_t key = find_dict_key(s, 0, static_cast<int32_t>(s.size()), "Length");
+  if (key < 0) return false;
+  const int32_t value = skip_ws(s, key + 7);
+  const int32_t value_end = skip_pdf_value(s, value);
+  return value_end > value &&
+         dict.substr(static_cast<size_t>(value), static_cast<size_t>(value_end - value)) ==
+             std::to_string(length);
+}
+
+// Returns the copy of a stream's dictionary whose own /Length is the direct
+// count of the data bytes written: the loader delimits the data, and a
+// /Length that is missing, misspelt, indirect or wrong would make readers
+// take other bytes as the stream.
+std::string stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_length) {
+  std::string dict = dict_copy_at(doc_bytes(doc), e.dict_pos);
+  if (dict.empty()) dict = "<< >>";
+  if (length_is(dict, data_length)) return dict;
+  strip_dict_entry(dict, "Length");
+  dict_append_before_close(dict, " /Length " + std::to_string(data_length));
+  return dict;
 }
 
 void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
@@ -148,8 +144,7 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
   if (e.is_stream) {
     const bool has_data = e.data_pos >= 0 && e.data_end > e.data_pos;
     const int64_t data_length = has_data ? e.data_end - e.data_pos : 0;
-    const OwnedText dict = stream_dict(doc, e, data_length);
-    if (dict) buf_str(w.out, dict.get());
+    buf_str(w.out, stream_dict(doc, e, data_length));
     put(w, "\nstream\n");
     if (has_data) buf_bytes(w.out, file.data() + e.data_pos, static_cast<uint64_t>(data_length));
     put(w, "\nendstream\nendobj\n");
@@ -176,19 +171,17 @@ void put_reference(Writer &w, int32_t num) {
 
 }  // namespace
 
-bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
-                    const StampPlan &plan) {
+void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
+                    const StampPlan &plan, WriteStep &step) {
   int32_t last_num = plan.nums.last_num;
   for (const ExtraStream &extra : plan.extra)
     if (extra.num > last_num) last_num = extra.num;
   if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
   Writer w{out, {}, {}};
-  try {
-    w.offsets.assign(static_cast<size_t>(last_num) + 16, -1);
-    w.gens.assign(static_cast<size_t>(last_num) + 16, 0);
-  } catch (const std::bad_alloc &) {
-    throw OffsetsOutOfMemory{};
-  }
+  step = WriteStep::offsets;
+  w.offsets.assign(static_cast<size_t>(last_num) + 16, -1);
+  w.gens.assign(static_cast<size_t>(last_num) + 16, 0);
+  step = WriteStep::composing;
   buf_reserve(out, 65536);
   buf_bytes(out, kHeader, sizeof kHeader - 1);
   write_new_objects(w, request, doc, plan);
@@ -209,8 +202,7 @@ bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
     begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
     const int32_t page = stamped_page[num];
     if (page >= 0) {
-      const OwnedText body = rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]);
-      if (body) buf_str(out, body.get());
+      buf_str(out, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]));
       put(w, "\nendobj\n");
     } else {
       copy_object(w, doc, e);
@@ -248,23 +240,14 @@ bool compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
   put(w, " >>\nstartxref\n");
   put_int(w, xref);
   put(w, "\n%%EOF\n");
-  return !out.failed && out.data != nullptr;
+  // A buffer that could not grow has lost bytes.
+  if (out.failed || out.data == nullptr) throw std::bad_alloc();
 }
 
 int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
-                 const StampPlan &plan) {
+                 const StampPlan &plan, WriteStep &step) {
   ByteBuf out;
-  bool composed = false;
-  try {
-    composed = compose_output(out, request, doc, plan);
-  } catch (const OffsetsOutOfMemory &) {
-    set_error("out of memory allocating offsets");
-    return 0;
-  }
-  if (!composed) {
-    set_error("out of memory composing output file %s", output_path);
-    return 0;
-  }
+  compose_output(out, request, doc, plan, step);
   const WriteResult written = replace_file(output_path, buf_view(out));
   switch (written.status) {
     case WriteStatus::ok:
