@@ -34,7 +34,8 @@ struct PageInfo {
   int32_t obj_num = 0;
   int32_t parent_num = -1;     // the node whose /Kids listed the page, or -1
   int32_t resources_num = -1;  // nearest ancestor holding /Resources, when the page has none
-  double box_x = 0, box_y = 0, box_w = 595, box_h = 842;
+  double box_x = 0, box_y = 0, box_w = 595, box_h = 842;  // the visible box
+  int32_t rotate = 0;          // /Rotate as readers apply it: 0, 90, 180 or 270
 };
 
 struct PdfDoc {
