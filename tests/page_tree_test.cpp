@@ -333,6 +333,52 @@ TEST(PageTree, KindsOfKid) {
   }
 }
 
+// A dictionary written inline in /Kids becomes an object of its own, numbered
+// above every number in use, and its holder names it by reference instead.
+TEST(PageTree, InlineKidsGetObjectsOfTheirOwn) {
+  struct Case { const char *what; std::vector<Object> objects; std::vector<int32_t> pages; std::vector<int32_t> parents; };
+  // The builder's objects end at 9, so the new ones are 10, 11, ...
+  const Object filler{9, 0, "null"};
+  const Case cases[] = {
+      {"inline page among references",
+       {kCatalog, {2, 0, node("3 0 R << /Type /Page /MediaBox [0 0 10 20] >> 3 0 R")}, {3, 0, page(2)}, filler},
+       {3, 10, 3}, {2, 2, 2}},
+      {"untyped inline page with a stale /Parent",
+       {kCatalog, {2, 0, node("<< /Parent 7 0 R /MediaBox [0 0 10 20] >>")}, filler}, {10}, {2}},
+      {"inline node holding an inline page",
+       {kCatalog, {2, 0, node("<< /Kids [<< /Type /Page >>] >>")}, filler}, {11}, {10}},
+      {"in an array object named by /Kids",
+       {kCatalog, {2, 0, "<< /Type /Pages /Kids 8 0 R >>"}, {8, 0, "[<< /Type /Page >> 3 0 R]"}, {3, 0, page(2)}, filler},
+       {10, 3}, {2, 2}},
+      {"in a shared node: one object",
+       {kCatalog, {2, 0, node("5 0 R 5 0 R")}, {5, 0, node("<< /Type /Page >>")}, filler}, {10, 10}, {5, 5}},
+      {"in a node inside an object stream",
+       {{6, 0, testpdf::object_stream({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {2, node("<< /Type /Page >>")}})}, filler},
+       {10}, {2}},
+  };
+  for (const Case &c : cases) {
+    const Paged p = paged(c.objects);
+    ASSERT_EQ(p.result, 1) << c.what << ": " << p.error;
+    EXPECT_EQ(page_nums(p.doc), c.pages) << c.what;
+    EXPECT_EQ(parent_nums(p.doc), c.parents) << c.what;
+    EXPECT_EQ(p.doc.max_obj_num, *std::max_element(c.pages.begin(), c.pages.end())) << c.what;
+    for (const PageInfo &info : p.doc.page_infos) {
+      const ObjEntry *e = find_obj(p.doc, info.obj_num);
+      ASSERT_NE(e, nullptr) << c.what;
+      if (info.obj_num < 10) continue;
+      const std::string text(reinterpret_cast<const char *>(e->text), static_cast<size_t>(e->text_len));
+      EXPECT_NE(text.find("/Parent " + std::to_string(info.parent_num) + " 0 R"), std::string::npos)
+          << c.what << ": " << text;
+      EXPECT_EQ(text.find("7 0 R"), std::string::npos) << c.what << ": " << text;
+    }
+  }
+  const Paged p = paged(cases[0].objects);
+  expect_box(p.doc.page_infos[1], {0, 0, 10, 20}, "the inline page's own box");
+  ASSERT_EQ(p.doc.body_edits.size(), 1u);
+  EXPECT_EQ(p.doc.body_edits[0].num, 2);
+  EXPECT_EQ(p.doc.body_edits[0].text, "10 0 R");
+}
+
 TEST(PageTree, FlatArraysOfManyKidsKeepEveryPage) {
   // Writers commonly list every page of a document in one /Kids array.
   std::vector<Object> objects = {kCatalog};
@@ -587,6 +633,17 @@ TEST_F(StampedTrees, StampShowsInsideEachVisibleBox) {
   struct Case { const char *what; std::vector<Object> objects; std::vector<e2e::Rect> visible, media; };
   const e2e::Rect letter{0, 0, 612, 792};
   const Case cases[] = {
+      {"inline page among references",
+       {kCatalog, {2, 0, node("3 0 R << /Type /Page /MediaBox [0 0 300 400] >>", "/Count 2 /MediaBox [0 0 612 792]")},
+        {3, 0, page(2)}},
+       {letter, {0, 0, 300, 400}}, {letter, {0, 0, 300, 400}}},
+      {"untyped inline page in an array object named by /Kids",
+       {kCatalog, {2, 0, "<< /Type /Pages /Kids 8 0 R /Count 2 /MediaBox [0 0 612 792] >>"},
+        {8, 0, "[3 0 R << /MediaBox [0 0 200 300] >>]"}, {3, 0, page(2)}},
+       {letter, {0, 0, 200, 300}}, {letter, {0, 0, 200, 300}}},
+      {"inline node holding a cropped inline page",
+       {kCatalog, {2, 0, node("<< /Kids [<< /Type /Page /CropBox [200 300 500 600] >>] /Count 1 >>", "/Count 1 /MediaBox [0 0 612 792]")}},
+       {{200, 300, 500, 600}}, {letter}},
       {"page's crop box reaching past the node's media box",
        {kCatalog, {2, 0, node("3 0 R", "/Count 1 /MediaBox [0 0 612 792]")}, {3, 0, page(2, "/CropBox [300 400 700 900]")}},
        {{300, 400, 612, 792}}, {letter}},

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/error.h"
 #include "common/limits.h"
+#include "pdf/body_edits.h"
 
 namespace {
 
@@ -75,9 +78,11 @@ struct Inherited {
 
 struct Walk {
   PdfDoc &doc;
-  std::deque<NodeFacts> facts;  // by position in doc.objs
+  std::deque<NodeFacts> facts;  // by position in doc.objs; grows with new entries
   std::vector<uint8_t> on_path; // by object number
   size_t visits_left = 0;
+  // The number given to each inline dictionary, by holder and position.
+  std::map<std::pair<int32_t, int32_t>, int32_t> made;
 };
 
 // Returns the range of an entry in which /Pages of the catalog is searched.
@@ -378,12 +383,53 @@ Inherited inherited_by_parents(Walk &walk, const ObjEntry &page) {
 
 void visit(Walk &walk, int32_t num, int32_t parent, int depth, const Inherited &above);
 
+// Returns the text of an inline kid as an object of its own: its bytes with
+// /Parent naming the node that holds it (replaced, or added when missing),
+// and /Type added when missing, so that readers need not repair the tree.
+std::string adopted_text(Bytes bytes, const Kid &kid, int32_t node_num) {
+  const DictRange r{bytes.first(static_cast<size_t>(kid.end)), kid.at, kid.end, true};
+  const Keys k = read_keys(r);
+  const auto text = [&](int32_t from, int32_t to) {
+    return std::string(reinterpret_cast<const char *>(bytes.data()) + from,
+                       static_cast<size_t>(to - from));
+  };
+  const std::string parent = std::to_string(node_num) + " 0 R";
+  const int32_t value = k.value[kParent];
+  const int32_t value_end = value >= 0 ? skip_pdf_value(r.bytes, value) : -1;
+  const bool replace = value_end > value;
+  std::string out = replace ? text(kid.at, value) + parent + text(value_end, kid.end - 2)
+                            : text(kid.at, kid.end - 2);
+  std::string added;
+  if (!replace) added += "/Parent " + parent + " ";
+  if (k.value[kType] < 0) added += k.value[kKids] >= 0 ? "/Type /Pages " : "/Type /Page ";
+  if (!added.empty() && !is_pdf_ws(static_cast<uint8_t>(out.back()))) out += ' ';
+  return out + added + ">>";
+}
+
+// Gives an inline kid of node node_num its own object and has the node's
+// /Kids name it by reference; returns its number, or 0 when that cannot be
+// done. A dictionary is adopted once however often its node is visited.
+int32_t adopt_inline_kid(Walk &walk, int32_t node_num, const NodeFacts &node, const Kid &kid) {
+  const auto key = std::make_pair(node.kids_holder, kid.at);
+  if (const auto it = walk.made.find(key); it != walk.made.end()) return it->second;
+  const ObjEntry *holder = find_obj(walk.doc, node.kids_holder);
+  if (holder == nullptr || holder->is_stream) return 0;
+  const int32_t num = add_text_object(walk.doc, adopted_text(node.kids_bytes, kid, node_num));
+  if (num <= 0) return 0;
+  walk.made[key] = num;
+  walk.facts.emplace_back();
+  walk.on_path.resize(static_cast<size_t>(num) + 1, 0);
+  add_body_edit(walk.doc, {node.kids_holder, kid.at, kid.end - kid.at, std::to_string(num) + " 0 R"});
+  return num;
+}
+
 void visit_kids(Walk &walk, size_t index, int32_t num, int depth, const Inherited &above) {
   const NodeFacts &f = walk.facts[index];
   const Inherited below = pass_down(f, num, above);
   walk.on_path[static_cast<size_t>(num)] = 1;
   for (const Kid &kid : f.kids) {
-    if (kid.num > 0) visit(walk, kid.num, num, depth + 1, below);
+    const int32_t kid_num = kid.num > 0 ? kid.num : adopt_inline_kid(walk, num, f, kid);
+    if (kid_num > 0) visit(walk, kid_num, num, depth + 1, below);
   }
   walk.on_path[static_cast<size_t>(num)] = 0;
 }
@@ -409,7 +455,7 @@ void visit(Walk &walk, int32_t num, int32_t parent, int depth, const Inherited &
 
 Walk make_walk(PdfDoc &doc) {
   Walk walk{doc, std::deque<NodeFacts>(doc.objs.size()),
-            std::vector<uint8_t>(doc.index_of_num.size(), 0), 0};
+            std::vector<uint8_t>(doc.index_of_num.size(), 0), 0, {}};
   walk.visits_left = 4 * doc.objs.size() > kMinVisitBudget ? 4 * doc.objs.size() : kMinVisitBudget;
   return walk;
 }
@@ -443,6 +489,7 @@ int locate_pages(const char *input_path, PdfDoc &doc) {
       if (root > 0) walk_pages(doc, root);
     }
   }
+  sort_body_edits(doc);
   if (doc.page_infos.empty()) {
     // No tree yields a page: every object typed /Page, in index order.
     Walk walk = make_walk(doc);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "pdf/scan.h"
@@ -38,13 +39,24 @@ struct PageInfo {
   int32_t rotate = 0;          // /Rotate as readers apply it: 0, 90, 180 or 270
 };
 
+// A change the output makes to the text of one input object: bytes
+// [at, at + len) are written as text instead. Positions count as in the
+// bytes of the object's dict_range (the file, or an object-stream member's text).
+struct BodyEdit {
+  int32_t num = 0;
+  int32_t at = 0;
+  int32_t len = 0;
+  std::string text;
+};
+
 struct PdfDoc {
   std::unique_ptr<uint8_t[]> file;  // the input file followed by one NUL byte
   uint8_t *data = nullptr;          // file.get()
   int32_t length = 0;
   std::vector<ObjEntry> objs;
   std::vector<PageInfo> page_infos;
-  std::vector<std::unique_ptr<uint8_t[]>> blobs;  // decoded object-stream texts
+  std::vector<BodyEdit> body_edits;  // sorted by object number, then position
+  std::vector<std::unique_ptr<uint8_t[]>> blobs;  // decoded object-stream texts, added objects' texts
   int32_t startxref_seen = 0;
   int32_t startxref_offset = -1;
   int32_t root_num = -1;
