@@ -345,6 +345,8 @@ TEST(PageTree, InlineKidsGetObjectsOfTheirOwn) {
        {3, 10, 3}, {2, 2, 2}},
       {"untyped inline page with a stale /Parent",
        {kCatalog, {2, 0, node("<< /Parent 7 0 R /MediaBox [0 0 10 20] >>")}, filler}, {10}, {2}},
+      {"inline page whose /Parent value runs into its end",
+       {kCatalog, {2, 0, node("<< /Type /Page /Parent <ab>>")}, filler}, {10}, {2}},
       {"inline node holding an inline page",
        {kCatalog, {2, 0, node("<< /Kids [<< /Type /Page >>] >>")}, filler}, {11}, {10}},
       {"in an array object named by /Kids",

@@ -396,7 +396,7 @@ std::string adopted_text(Bytes bytes, const Kid &kid, int32_t node_num) {
   const std::string parent = std::to_string(node_num) + " 0 R";
   const int32_t value = k.value[kParent];
   const int32_t value_end = value >= 0 ? skip_pdf_value(r.bytes, value) : -1;
-  const bool replace = value_end > value;
+  const bool replace = value_end > value && value_end <= kid.end - 2;
   std::string out = replace ? text(kid.at, value) + parent + text(value_end, kid.end - 2)
                             : text(kid.at, kid.end - 2);
   std::string added;
