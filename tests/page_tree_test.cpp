@@ -15,6 +15,7 @@
 #include "pdf/page_tree.h"
 #include "pdf/pdf_doc.h"
 #include "pdf/stamp_request.h"
+#include "support/e2e_oracles.h"
 #include "support/pdf_builder.h"
 
 namespace {
@@ -94,6 +95,17 @@ void expect_box(const PageInfo &p, const Box &b, const std::string &what) {
 
 const Box kA4{0, 0, 595, 842};
 
+// Returns the one page of the tree 2 > 5 > 3 whose dictionaries end with the
+// extras; object 7 (the integer -90) is there for references.
+PageInfo three_level_page(const std::string &root_extra, const std::string &mid_extra,
+                          const std::string &page_extra) {
+  const Paged p = paged({kCatalog, {2, 0, node("5 0 R", root_extra)}, {5, 0, node("3 0 R", mid_extra)},
+                         {3, 0, page(5, page_extra)}, {7, 0, "-90"}});
+  EXPECT_EQ(p.result, 1) << p.error;
+  EXPECT_EQ(p.doc.page_infos.size(), 1u);
+  return p.doc.page_infos.empty() ? PageInfo{} : p.doc.page_infos[0];
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -103,7 +115,10 @@ TEST(PageBox, KeysAndNumbers) {
   struct Case { const char *what; std::string entries; Box box; };
   const Case cases[] = {
       {"media box", "/MediaBox [0 0 612 792]", {0, 0, 612, 792}},
-      {"crop box first", "/CropBox [10 10 300 400] /MediaBox [0 0 612 792]", {10, 10, 290, 390}},
+      {"crop box clipped to the media box", "/CropBox [10 10 300 400] /MediaBox [0 0 200 612]", {10, 10, 190, 390}},
+      {"crop box outside the media box", "/CropBox [700 700 800 800] /MediaBox [0 0 612 792]", {0, 0, 612, 792}},
+      {"crop box alone, clipped to the default", "/CropBox [10 20 110 900]", {10, 20, 100, 822}},
+      {"a repeated key counts by its last occurrence", "/MediaBox [0 0 100 100] /MediaBox [0 0 200 200]", {0, 0, 200, 200}},
       {"crop box wherever it stands", "/MediaBox [0 0 612 792] /CropBox [10 10 300 400]", {10, 10, 290, 390}},
       {"degenerate crop box", "/CropBox [0 0 0 0] /MediaBox [0 0 612 792]", {0, 0, 612, 792}},
       {"zero-width crop box", "/CropBox [10 10 10 400] /MediaBox [0 0 612 792]", {0, 0, 612, 792}},
@@ -112,7 +127,7 @@ TEST(PageBox, KeysAndNumbers) {
       {"negative corners", "/MediaBox [-100 -200 100 200]", {-100, -200, 200, 400}},
       {"three numbers ignored", "/MediaBox [0 0 612]", kA4},
       {"three numbers, then a usable occurrence", "/MediaBox [0 0 612] /MediaBox [0 0 100 100]", {0, 0, 100, 100}},
-      {"leading dot passed over", "/MediaBox [0 0 .5 612]", {0, 0, 5, 612}},
+      {"leading dot", "/MediaBox [0 0 .5 612]", {0, 0, 0.5, 612}},
       {"sign then dot", "/MediaBox [-.5 0 100 200]", {-0.5, 0, 100.5, 200}},
       {"letters end a number", "/MediaBox [0 0 612abc 792]", {0, 0, 612, 792}},
       {"fractions", "/MediaBox [0 0 612.5 792.25]", {0, 0, 612.5, 792.25}},
@@ -124,9 +139,9 @@ TEST(PageBox, KeysAndNumbers) {
       {"comment before the array", "/MediaBox % x\n[0 0 612 792]", {0, 0, 612, 792}},
       {"no space", "/MediaBox[0 0 612 792]", {0, 0, 612, 792}},
       {"no closing bracket needed", "/MediaBox [0 0 612 792", {0, 0, 612, 792}},
-      {"a reference is not followed", "/MediaBox 9 0 R", kA4},
-      {"reference, then a nested occurrence", "/MediaBox 9 0 R /X << /MediaBox [0 0 100 200] >>", {0, 0, 100, 200}},
-      {"nested crop box beats media box", "/MediaBox [0 0 612 792] /X << /CropBox [1 2 3 4] >>", {1, 2, 2, 2}},
+      {"a reference to an array", "/MediaBox 9 0 R", {0, 0, 50, 50}},
+      {"a reference to a missing object", "/MediaBox 99 0 R", kA4},
+      {"boxes nested in values are not the page's", "/X << /MediaBox [0 0 100 200] /CropBox [1 2 3 4] >>", kA4},
       {"longer key name", "/MediaBoxX [0 0 100 100]", kA4},
       {"no box", "", kA4},
   };
@@ -162,19 +177,44 @@ TEST(PageInheritance, BoxFromNearestAncestor) {
       {"grandparent's media box", "/MediaBox [0 0 300 400]", "", "", {0, 0, 300, 400}},
       {"nearest wins", "/MediaBox [0 0 300 400]", "/MediaBox [0 0 100 200]", "", {0, 0, 100, 200}},
       {"ancestor's crop box before its media box", "", "/MediaBox [0 0 100 200] /CropBox [5 5 50 60]", "", {5, 5, 45, 55}},
-      {"own box beats inherited crop box", "", "/CropBox [5 5 50 60]", "/MediaBox [0 0 10 10]", {0, 0, 10, 10}},
+      {"own media box clips the inherited crop box", "", "/CropBox [5 5 50 60]", "/MediaBox [0 0 10 10]", {5, 5, 5, 5}},
+      {"own crop box clipped to the inherited media box", "/MediaBox [0 0 300 400]", "", "/CropBox [-10 10 100 500]", {0, 10, 100, 390}},
+      {"nearest crop box, farther media box", "/CropBox [1 1 50 50] /MediaBox [0 0 300 400]", "/CropBox [2 2 60 60]", "", {2, 2, 58, 58}},
+      {"disjoint crop box gives the media box", "", "/CropBox [500 500 600 600]", "/MediaBox [0 0 100 100]", {0, 0, 100, 100}},
       {"degenerate own box inherits", "", "/MediaBox [0 0 100 200]", "/MediaBox [0 0 0 0]", {0, 0, 100, 200}},
       {"own three numbers inherit", "/MediaBox [0 0 300 400]", "", "/MediaBox [0 0 1]", {0, 0, 300, 400}},
       {"no box anywhere", "", "", "", kA4},
   };
   for (const Case &c : cases) {
-    const Paged p = paged({kCatalog, {2, 0, node("5 0 R", c.root_extra)}, {5, 0, node("3 0 R", c.mid_extra)},
-                           {3, 0, page(5, c.page_extra)}});
-    ASSERT_EQ(p.result, 1) << c.what << ": " << p.error;
-    ASSERT_EQ(p.doc.page_infos.size(), 1u) << c.what;
-    EXPECT_EQ(p.doc.page_infos[0].parent_num, 5) << c.what;
-    expect_box(p.doc.page_infos[0], c.box, c.what);
+    SCOPED_TRACE(c.what);
+    const PageInfo info = three_level_page(c.root_extra, c.mid_extra, c.page_extra);
+    EXPECT_EQ(info.parent_num, 5);
+    expect_box(info, c.box, c.what);
   }
+}
+
+// /Rotate: inherited like the boxes, taken modulo 360; a value that is no
+// multiple of 90 shows the page unrotated and one that is no integer is
+// ignored, as poppler renders them.
+TEST(PageInheritance, Rotate) {
+  struct Case { const char *what; std::string root_extra; std::string mid_extra; std::string page_extra; int rotate; };
+  const Case cases[] = {
+      {"none", "", "", "", 0},
+      {"own", "", "", "/Rotate 90", 90},
+      {"negative", "", "", "/Rotate -90", 270},
+      {"above a turn", "", "", "/Rotate 450", 90},
+      {"a whole turn", "", "", "/Rotate 360", 0},
+      {"not a multiple of 90", "", "/Rotate 180", "/Rotate 45", 0},
+      {"not an integer", "", "/Rotate 180", "/Rotate 90.0", 180},
+      {"not a number", "", "/Rotate 180", "/Rotate /R", 180},
+      {"by reference", "", "", "/Rotate 7 0 R", 270},
+      {"parent's", "/Rotate 90", "/Rotate 270", "", 270},
+      {"grandparent's", "/Rotate 90", "", "", 90},
+      {"own zero beats inherited", "/Rotate 90", "", "/Rotate 0", 0},
+      {"nested in a value", "", "", "/X << /Rotate 90 >>", 0},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(three_level_page(c.root_extra, c.mid_extra, c.page_extra).rotate, c.rotate) << c.what;
 }
 
 TEST(PageInheritance, ResourcesFromNearestAncestor) {
@@ -186,13 +226,8 @@ TEST(PageInheritance, ResourcesFromNearestAncestor) {
       {"none anywhere", "", "", "", -1},
       {"a reference counts too", "", "/Resources 7 0 R", "", 5},
   };
-  for (const Case &c : cases) {
-    const Paged p = paged({kCatalog, {2, 0, node("5 0 R", c.root_extra)}, {5, 0, node("3 0 R", c.mid_extra)},
-                           {3, 0, page(5, c.page_extra)}, {7, 0, "<< >>"}});
-    ASSERT_EQ(p.result, 1) << c.what << ": " << p.error;
-    ASSERT_EQ(p.doc.page_infos.size(), 1u) << c.what;
-    EXPECT_EQ(p.doc.page_infos[0].resources_num, c.resources) << c.what;
-  }
+  for (const Case &c : cases)
+    EXPECT_EQ(three_level_page(c.root_extra, c.mid_extra, c.page_extra).resources_num, c.resources) << c.what;
 }
 
 TEST(PageInheritance, PagesFoundByTheScanFollowParentLinks) {
@@ -202,15 +237,16 @@ TEST(PageInheritance, PagesFoundByTheScanFollowParentLinks) {
                          {2, 0, node("3 0 R", "/MediaBox [0 0 100 200] /Resources << >> /Parent 6 0 R")},
                          {3, 0, page(2)},
                          {4, 0, page(5)},
-                         {5, 0, "<< /Type /Pages /Parent 6 0 R >>"},
-                         {6, 0, "<< /Type /Pages /Parent 5 0 R /MediaBox [0 0 7 8] >>"},
+                         {5, 0, "<< /Type /Pages /Parent 6 0 R /CropBox [1 1 50 50] /Rotate 90 >>"},
+                         {6, 0, "<< /Type /Pages /Parent 5 0 R /MediaBox [0 0 7 8] /Rotate 180 >>"},
                          {8, 0, page(8)}});
   ASSERT_EQ(p.result, 1) << p.error;
   EXPECT_EQ(page_nums(p.doc), (std::vector<int32_t>{3, 4, 8}));
   EXPECT_EQ(parent_nums(p.doc), (std::vector<int32_t>{-1, -1, -1}));
-  expect_box(p.doc.page_infos[0], {0, 0, 100, 200}, "parent's box");
+  expect_box(p.doc.page_infos[0], {1, 1, 49, 49}, "parent's media box, a farther node's crop box");
   EXPECT_EQ(p.doc.page_infos[0].resources_num, 2);
-  expect_box(p.doc.page_infos[1], {0, 0, 7, 8}, "across a /Parent loop");
+  expect_box(p.doc.page_infos[1], {1, 1, 6, 7}, "across a /Parent loop, crop and media boxes apart");
+  EXPECT_EQ(p.doc.page_infos[1].rotate, 90);
   expect_box(p.doc.page_infos[2], kA4, "its own parent");
 }
 
@@ -251,8 +287,9 @@ TEST(PageTree, KidsArrays) {
       {"other bytes are passed over", "<< /Kids [/X (y) 4 0 R] >>", {4}},
       {"a kid not in the index", "<< /Kids [99 0 R 5 0 R] >>", {5}},
       {"the same kid twice", "<< /Kids [3 0 R 3 0 R] >>", {3, 3}},
-      {"first /Kids with an array wins", "<< /Kids 7 0 R /Kids [4 0 R] /Kids [5 0 R] >>", {4}},
-      {"only an indirect /Kids", "<< /Kids 7 0 R >>", {}},
+      {"a repeated /Kids counts by its last occurrence", "<< /Kids [4 0 R] /Kids 7 0 R /Kids [5 0 R] >>", {5}},
+      {"/Kids naming an array object", "<< /Kids 8 0 R >>", {4, 3}},
+      {"/Kids naming a dictionary object", "<< /Kids 7 0 R >>", {}},
       {"no /Kids", "<< /Type /Pages >>", {}},
       {"empty array", "<< /Kids [] >>", {}},
       {"unterminated array", "<< /Kids [3 0 R 4 0 R >>", {3, 4}},
@@ -260,7 +297,7 @@ TEST(PageTree, KidsArrays) {
   };
   for (const Case &c : cases) {
     const Paged p = paged({kCatalog, {2, 0, c.node_dict}, {3, 0, page(2)}, {4, 0, page(2)},
-                           {5, 0, page(2)}, {7, 0, "<< /Kids [5 0 R] >>"}});
+                           {5, 0, page(2)}, {7, 0, "<< /Kids [5 0 R] >>"}, {8, 0, "[4 0 R 3 0 R]"}});
     ASSERT_EQ(p.result, 1) << c.what << ": " << p.error;
     if (c.pages.empty()) {
       EXPECT_EQ(page_nums(p.doc), (std::vector<int32_t>{3, 4, 5})) << c.what;
@@ -270,6 +307,78 @@ TEST(PageTree, KidsArrays) {
       EXPECT_EQ(parent_nums(p.doc), std::vector<int32_t>(c.pages.size(), 2)) << c.what;
     }
   }
+}
+
+// What a kid is, as readers decide: /Type /Page makes a page; otherwise a
+// dictionary is a node when it has /Kids and a page when it has none.
+TEST(PageTree, KindsOfKid) {
+  struct Case { const char *what; std::string kid; std::vector<int32_t> pages; std::vector<int32_t> parents; };
+  // Object 4 is a page below 3; when the tree yields nothing the scan finds it alone.
+  const Case cases[] = {
+      {"typed page", "<< /Type /Page >>", {3}, {2}},
+      {"untyped, without /Kids: a page", "<< /MediaBox [0 0 10 10] >>", {3}, {2}},
+      {"untyped, with /Kids: a node", "<< /Kids [4 0 R] >>", {4}, {3}},
+      {"another type, without /Kids: a page", "<< /Type /PageX >>", {3}, {2}},
+      {"typed node", "<< /Type /Pages /Kids [4 0 R] >>", {4}, {3}},
+      {"typed page with /Kids: a page", "<< /Type /Page /Kids [4 0 R] >>", {3}, {2}},
+      {"/Kids nested in a value only: a page", "<< /X << /Kids [4 0 R] >> >>", {3}, {2}},
+      {"not a dictionary", "[4 0 R]", {4}, {-1}},
+      {"an untyped stream", testpdf::stream("", "q Q"), {4}, {-1}},
+  };
+  for (const Case &c : cases) {
+    const Paged p = paged({kCatalog, {2, 0, node("3 0 R")}, {3, 0, c.kid}, {4, 0, page(3)}});
+    ASSERT_EQ(p.result, 1) << c.what << ": " << p.error;
+    EXPECT_EQ(page_nums(p.doc), c.pages) << c.what;
+    EXPECT_EQ(parent_nums(p.doc), c.parents) << c.what;
+  }
+}
+
+// A dictionary written inline in /Kids becomes an object of its own, numbered
+// above every number in use, and its holder names it by reference instead.
+TEST(PageTree, InlineKidsGetObjectsOfTheirOwn) {
+  struct Case { const char *what; std::vector<Object> objects; std::vector<int32_t> pages; std::vector<int32_t> parents; };
+  // The builder's objects end at 9, so the new ones are 10, 11, ...
+  const Object filler{9, 0, "null"};
+  const Case cases[] = {
+      {"inline page among references",
+       {kCatalog, {2, 0, node("3 0 R << /Type /Page /MediaBox [0 0 10 20] >> 3 0 R")}, {3, 0, page(2)}, filler},
+       {3, 10, 3}, {2, 2, 2}},
+      {"untyped inline page with a stale /Parent",
+       {kCatalog, {2, 0, node("<< /Parent 7 0 R /MediaBox [0 0 10 20] >>")}, filler}, {10}, {2}},
+      {"inline page whose /Parent value runs into its end",
+       {kCatalog, {2, 0, node("<< /Type /Page /Parent <ab>>")}, filler}, {10}, {2}},
+      {"inline node holding an inline page",
+       {kCatalog, {2, 0, node("<< /Kids [<< /Type /Page >>] >>")}, filler}, {11}, {10}},
+      {"in an array object named by /Kids",
+       {kCatalog, {2, 0, "<< /Type /Pages /Kids 8 0 R >>"}, {8, 0, "[<< /Type /Page >> 3 0 R]"}, {3, 0, page(2)}, filler},
+       {10, 3}, {2, 2}},
+      {"in a shared node: one object",
+       {kCatalog, {2, 0, node("5 0 R 5 0 R")}, {5, 0, node("<< /Type /Page >>")}, filler}, {10, 10}, {5, 5}},
+      {"in a node inside an object stream",
+       {{6, 0, testpdf::object_stream({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {2, node("<< /Type /Page >>")}})}, filler},
+       {10}, {2}},
+  };
+  for (const Case &c : cases) {
+    const Paged p = paged(c.objects);
+    ASSERT_EQ(p.result, 1) << c.what << ": " << p.error;
+    EXPECT_EQ(page_nums(p.doc), c.pages) << c.what;
+    EXPECT_EQ(parent_nums(p.doc), c.parents) << c.what;
+    EXPECT_EQ(p.doc.max_obj_num, *std::max_element(c.pages.begin(), c.pages.end())) << c.what;
+    for (const PageInfo &info : p.doc.page_infos) {
+      const ObjEntry *e = find_obj(p.doc, info.obj_num);
+      ASSERT_NE(e, nullptr) << c.what;
+      if (info.obj_num < 10) continue;
+      const std::string text(reinterpret_cast<const char *>(e->text), static_cast<size_t>(e->text_len));
+      EXPECT_NE(text.find("/Parent " + std::to_string(info.parent_num) + " 0 R"), std::string::npos)
+          << c.what << ": " << text;
+      EXPECT_EQ(text.find("7 0 R"), std::string::npos) << c.what << ": " << text;
+    }
+  }
+  const Paged p = paged(cases[0].objects);
+  expect_box(p.doc.page_infos[1], {0, 0, 10, 20}, "the inline page's own box");
+  ASSERT_EQ(p.doc.body_edits.size(), 1u);
+  EXPECT_EQ(p.doc.body_edits[0].num, 2);
+  EXPECT_EQ(p.doc.body_edits[0].text, "10 0 R");
 }
 
 TEST(PageTree, FlatArraysOfManyKidsKeepEveryPage) {
@@ -396,7 +505,7 @@ TEST(PageScanFallback, NoPageAnywhere) {
       {"no page objects", testpdf::build({kCatalog, {2, 0, node("")}}, 1)},
       {"only a page above the object number limit",
        testpdf::build({kCatalog, {2, 0, node("8388608 0 R")}, {8388608, 0, page(2)}}, 1, without_xref())},
-      {"/Type /PageX only", testpdf::build({kCatalog, {2, 0, node("3 0 R")}, {3, 0, "<< /Type /PageX >>"}}, 1)},
+      {"a kid that is no dictionary", testpdf::build({kCatalog, {2, 0, node("3 0 R")}, {3, 0, "[1 2 3]"}}, 1)},
   };
   for (const Case &c : cases) {
     const Paged p = paged(c.text);
@@ -514,6 +623,62 @@ TEST(PageTreeCycles, RepeatedVisitsCostNoRescan) {
     ASSERT_EQ(p.result, 1) << c.what << ": " << p.error;
     EXPECT_EQ(p.doc.page_infos.front().obj_num, c.first_page) << c.what;
     EXPECT_LT(seconds, 2.0) << c.what;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// End to end: trees of these forms stamped through the public function. qpdf
+// finds the output sound with the input's page count, and poppler shows the
+// stamp once on each page, inside the page's visible box.
+class StampedTrees : public e2e::E2e {};
+
+TEST_F(StampedTrees, StampShowsInsideEachVisibleBox) {
+  struct Case { const char *what; std::vector<Object> objects; std::vector<e2e::Rect> visible, media; };
+  const e2e::Rect letter{0, 0, 612, 792};
+  const Case cases[] = {
+      {"inline page among references",
+       {kCatalog, {2, 0, node("3 0 R << /Type /Page /MediaBox [0 0 300 400] >>", "/Count 2 /MediaBox [0 0 612 792]")},
+        {3, 0, page(2)}},
+       {letter, {0, 0, 300, 400}}, {letter, {0, 0, 300, 400}}},
+      {"untyped inline page in an array object named by /Kids",
+       {kCatalog, {2, 0, "<< /Type /Pages /Kids 8 0 R /Count 2 /MediaBox [0 0 612 792] >>"},
+        {8, 0, "[3 0 R << /MediaBox [0 0 200 300] >>]"}, {3, 0, page(2)}},
+       {letter, {0, 0, 200, 300}}, {letter, {0, 0, 200, 300}}},
+      {"inline node holding a cropped inline page",
+       {kCatalog, {2, 0, node("<< /Kids [<< /Type /Page /CropBox [200 300 500 600] >>] /Count 1 >>", "/Count 1 /MediaBox [0 0 612 792]")}},
+       {{200, 300, 500, 600}}, {letter}},
+      {"page's crop box reaching past the node's media box",
+       {kCatalog, {2, 0, node("3 0 R", "/Count 1 /MediaBox [0 0 612 792]")}, {3, 0, page(2, "/CropBox [300 400 700 900]")}},
+       {{300, 400, 612, 792}}, {letter}},
+      {"node's crop box over the page's own media box",
+       {kCatalog, {2, 0, node("3 0 R", "/Count 1 /CropBox [100 100 400 500]")}, {3, 0, page(2, "/MediaBox [50 50 350 450]")}},
+       {{100, 100, 350, 450}}, {{50, 50, 350, 450}}},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    const std::string in = e2e::write_doc(dir(), "in" + std::to_string(++n), testpdf::build(c.objects, 1));
+    const std::string out = dir() + "/out" + std::to_string(n) + ".pdf";
+    ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), "FOLISTAMP", 10, 10, 12, 1, 0, 0, 0, 0), 1)
+        << c.what << ": " << folimark_last_error();
+    EXPECT_EQ(e2e::qpdf_problems(out), "") << c.what;
+    const std::string in_pages =
+        e2e::must_run({e2e::tools().qpdf, "--warning-exit-0", "--show-npages", in}).out;
+    ASSERT_EQ(std::to_string(e2e::page_count(out)) + "\n", in_pages) << c.what;
+    ASSERT_EQ(static_cast<size_t>(e2e::page_count(out)), c.visible.size()) << c.what;
+    for (size_t p = 0; p < c.visible.size(); ++p) {
+      // pdftotext measures from the media box's top-left corner, y downwards.
+      const e2e::Rect &v = c.visible[p], &m = c.media[p];
+      int found = 0;
+      for (const e2e::WordBox &w : e2e::word_boxes(out, static_cast<int>(p) + 1)) {
+        if (w.text != "FOLISTAMP") continue;
+        ++found;
+        EXPECT_GE(m.x0 + w.x_min, v.x0) << c.what << ", page " << p + 1;
+        EXPECT_LE(m.x0 + w.x_max, v.x1) << c.what << ", page " << p + 1;
+        EXPECT_GE(m.y1 - w.y_max, v.y0) << c.what << ", page " << p + 1;
+        EXPECT_LE(m.y1 - w.y_min, v.y1) << c.what << ", page " << p + 1;
+      }
+      EXPECT_EQ(found, 1) << c.what << ", page " << p + 1;
+    }
   }
 }
 

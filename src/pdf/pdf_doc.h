@@ -36,7 +36,18 @@ struct PageInfo {
   int32_t obj_num = 0;
   int32_t parent_num = -1;     // the node whose /Kids listed the page, or -1
   int32_t resources_num = -1;  // nearest ancestor holding /Resources, when the page has none
-  double box_x = 0, box_y = 0, box_w = 595, box_h = 842;
+  double box_x = 0, box_y = 0, box_w = 595, box_h = 842;  // the visible box
+  int32_t rotate = 0;          // /Rotate as readers apply it: 0, 90, 180 or 270
+};
+
+// A change the output makes to the text of one input object: bytes
+// [at, at + len) are written as text instead. Positions count as in the
+// bytes of the object's dict_range (the file, or an object-stream member's text).
+struct BodyEdit {
+  int32_t num = 0;
+  int32_t at = 0;
+  int32_t len = 0;
+  std::string text;
 };
 
 struct PdfDoc {
@@ -45,7 +56,8 @@ struct PdfDoc {
   int32_t length = 0;
   std::vector<ObjEntry> objs;
   std::vector<PageInfo> page_infos;
-  std::vector<std::unique_ptr<uint8_t[]>> blobs;  // decoded object-stream texts
+  std::vector<BodyEdit> body_edits;  // sorted by object number, then position
+  std::vector<std::unique_ptr<uint8_t[]>> blobs;  // decoded object-stream texts, added objects' texts
   int32_t startxref_seen = 0;
   int32_t startxref_offset = -1;
   int32_t root_num = -1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "pdf/body_edits.h"
 #include "pdf/dict_edit.h"
 #include "pdf/number_text.h"
 #include "platform/file_io.h"
@@ -136,8 +137,10 @@ std::string stream_dict(const PdfDoc &doc, const ObjEntry &e, int64_t data_lengt
 
 void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
   const Bytes file = doc_bytes(doc);
+  const std::span<const BodyEdit> edits = body_edits_of(doc, e.num);
   if (e.in_objstm) {
-    if (e.text != nullptr && e.text_len > 0) buf_bytes(w.out, e.text, static_cast<uint64_t>(e.text_len));
+    if (e.text != nullptr && e.text_len > 0)
+      put_edited(w.out, {e.text, static_cast<size_t>(e.text_len)}, 0, e.text_len, edits);
     put(w, "\nendobj\n");
     return;
   }
@@ -153,7 +156,7 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
   const int32_t start = e.body_pos >= 0 ? e.body_pos : doc.length;
   const int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.length;
   if (start < end) {
-    buf_bytes(w.out, file.data() + start, static_cast<uint64_t>(end - start));
+    put_edited(w.out, file, start, end, edits);
   } else {
     put(w, "null");  // an object without a body
   }
