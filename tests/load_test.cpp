@@ -235,7 +235,7 @@ const ReadCase kReadCases[] = {
        return testpdf::build_sections({s});
      },
      {{4, "(member four)"}, {3, "/Type /Page"}, {9, "<absent>"}, {10, "<absent>"}}},
-    {"hybrid file: the table marks the members free, the stream places them",
+    {"hybrid file: the stream named by /XRefStm places what the table leaves out",
      [] {
        testpdf::Section s;
        s.objects = {kPageObjects[0], kPageObjects[1]};

@@ -54,7 +54,12 @@ void insert_subdict_entry(const PdfDoc &doc, std::string &resources, std::string
       const int32_t close = find_dict_close(s, value, -1);
       if (close >= 0) {
         const size_t at = static_cast<size_t>(close - 2);
-        resources.insert(at, " " + std::string(entry) + " ");
+        std::string piece;
+        piece.reserve(entry.size() + 2);
+        piece += ' ';
+        piece += entry;
+        piece += ' ';
+        resources.insert(at, piece);
         return;
       }
     } else if (value < end) {

@@ -20,18 +20,15 @@ constexpr int kMaxSections = 4096;
 constexpr int64_t kMaxFieldWidth = 8;
 
 // Records one entry of section `section`: an older section never replaces
-// a newer one's entry. The cross-reference stream of a hybrid file
-// (fill_free) may still place a number that its own section's table marks
-// free: the table lists those objects as free for readers that know no
-// object streams.
-void put_entry(XrefData &d, int64_t num, XrefEntry entry, int section, bool fill_free) {
+// a newer one's entry, and within a hybrid file's section the table's
+// entries come before those of its cross-reference stream, free ones
+// included, as viewers read them.
+void put_entry(XrefData &d, int64_t num, XrefEntry entry, int section) {
   if (num <= 0 || num > kMaxObjectNumber) return;
   const auto n = static_cast<size_t>(num);
   if (n >= d.entries.size()) d.entries.resize(n + 1);
   XrefEntry &slot = d.entries[n];
-  const bool replace = slot.kind == XrefKind::none ||
-                       (fill_free && slot.section == section && slot.kind == XrefKind::free_entry);
-  if (!replace) return;
+  if (slot.kind != XrefKind::none) return;
   entry.section = section;
   slot = entry;
 }
@@ -81,7 +78,7 @@ int32_t read_table(Bytes s, int32_t pos, int section, XrefData &d) {
       } else {
         e.kind = XrefKind::free_entry;
       }
-      put_entry(d, first + i, e, section, false);
+      put_entry(d, first + i, e, section);
     }
   }
 }
@@ -95,7 +92,7 @@ int64_t field_at(const uint8_t *p, int64_t w) {
 
 // Reads the cross-reference stream whose header stands at offset; returns
 // the position of its dictionary's "<<", or -1 when it cannot be read.
-int32_t read_xref_stream(Bytes s, int64_t offset, int section, bool fill_free, XrefData &d) {
+int32_t read_xref_stream(Bytes s, int64_t offset, int section, XrefData &d) {
   if (offset < 0 || offset >= size_of(s)) return -1;
   ObjectHeader h;
   if (!read_object_header(s, static_cast<int32_t>(offset), &h)) return -1;
@@ -142,7 +139,7 @@ int32_t read_xref_stream(Bytes s, int64_t offset, int section, bool fill_free, X
       } else {
         continue;  // other types are reserved: readers take them as null
       }
-      put_entry(d, first + k, x, section, fill_free);
+      put_entry(d, first + k, x, section);
     }
   }
   d.xref_streams.push_back(h.num);
@@ -183,10 +180,10 @@ XrefData read_xref(Bytes s) {
       trailer = read_table(s, p + 4, section, d);
       if (trailer >= 0) {
         const int64_t stream = dict_key_int(s, trailer, size_of(s), "XRefStm", -1);
-        if (stream > 0) (void)read_xref_stream(s, stream, section, true, d);
+        if (stream > 0) (void)read_xref_stream(s, stream, section, d);
       }
     } else {
-      trailer = read_xref_stream(s, offset, section, false, d);
+      trailer = read_xref_stream(s, offset, section, d);
     }
     if (trailer < 0) return d;  // a section that cannot be read ends the chain
     d.trailers.push_back(trailer);

@@ -233,12 +233,9 @@ std::string build_sections(const std::vector<Section> &sections, const std::stri
         trailer += " /XRefStm " + std::to_string(out.size());
         out += std::to_string(sec.xref_num) + " 0 obj\n" +
                xref_stream_body(compressed, "/Size " + std::to_string(size), false) + "\nendobj\n";
-        for (auto &[num, row] : rows)
-          if (row.type == 2) row = {0, 0, 0};
-      } else {
-        for (auto it = rows.begin(); it != rows.end();)
-          it = it->second.type == 2 ? rows.erase(it) : std::next(it);
       }
+      for (auto it = rows.begin(); it != rows.end();)
+        it = it->second.type == 2 ? rows.erase(it) : std::next(it);
       prev = static_cast<int64_t>(out.size());
       out += table_text(rows);
       out += "trailer\n<< " + trailer + " >>\n";

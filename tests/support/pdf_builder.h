@@ -73,8 +73,8 @@ struct Section {
 
 // Returns a file of the sections in order, each with its own
 // cross-reference section and /Prev to the one before. A table cannot place
-// objects in an object stream: in table form their numbers are left out, in
-// hybrid form the table marks them free and the stream places them.
+// objects in an object stream: their numbers are left out of it, and in
+// hybrid form the stream named by /XRefStm places them.
 std::string build_sections(const std::vector<Section> &sections,
                            const std::string &header = "%PDF-1.5\n");
 
