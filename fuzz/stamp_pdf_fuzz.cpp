@@ -1,8 +1,8 @@
-// Any bytes as the input PDF of a text stamp on every page. The output goes
-// to the null device, which the library writes in place.
-#include <folimark.h>
-
+// Any bytes as the input PDF of a text stamp on every page, handed to the
+// engine in memory. The output goes to the null device, which the library
+// writes in place.
 #include "fuzz_target.h"
+#include "pdf/stamp_request.h"
 
 #if defined(_WIN32)
 constexpr const char *kNullDevice = "NUL";
@@ -11,7 +11,15 @@ constexpr const char *kNullDevice = "/dev/null";
 #endif
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string in = fuzz::write_input(data, size);
-  folimark_text(in.c_str(), kNullDevice, "FUZZ\nline two", 10, 20, 12, 0.5f, 30, 200, 0, 0);
+  StampRequest request{};
+  request.kind = STAMP_TEXT;
+  request.text = "FUZZ\nline two";
+  request.font_size = 12;
+  request.rotation = 30;
+  request.color_r = 200;
+  request.x = 10;
+  request.y = 20;
+  request.opacity = 0.5f;
+  execute_stamp_bytes({data, size}, "fuzz input", kNullDevice, &request);
   return 0;
 }

@@ -54,15 +54,13 @@ struct Loaded {
   PdfDoc doc;
 };
 
-// Loads the bytes from a temporary file; the file is removed again.
+// Loads the bytes as the engine does, from memory.
 Loaded load(const std::string &bytes) {
   Loaded out;
-  out.path = testpdf::temp_path("load.pdf");
-  testpdf::write_file(out.path, bytes);
+  out.path = "load.pdf";
   clear_error();
-  out.result = load_document(out.path.c_str(), out.doc);
+  out.result = load_document_bytes(bytes_of(bytes), out.path.c_str(), out.doc);
   out.error = g_err;
-  std::filesystem::remove(out.path);
   return out;
 }
 

@@ -33,13 +33,12 @@ struct Paged {
 // Loads the bytes from a temporary file and locates the pages.
 Paged paged(const std::string &bytes) {
   Paged out;
-  out.path = testpdf::temp_path("pages.pdf");
-  testpdf::write_file(out.path, bytes);
+  out.path = "pages.pdf";
   clear_error();
-  out.loaded = load_document(out.path.c_str(), out.doc);
+  const Bytes in(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+  out.loaded = load_document_bytes(in, out.path.c_str(), out.doc);
   if (out.loaded) out.result = locate_pages(out.path.c_str(), out.doc);
   out.error = g_err;
-  std::filesystem::remove(out.path);
   return out;
 }
 

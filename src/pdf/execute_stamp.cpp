@@ -17,11 +17,12 @@ enum class Stage { reading, listing, planning, writing };
 
 }  // namespace
 
-int execute_stamp(const char *input_path, const char *output_path, StampRequest *request) {
-  if (input_path == nullptr || output_path == nullptr || request == nullptr) {
-    set_error("NULL path argument");
-    return 0;
-  }
+namespace {
+
+// Runs the stamp on the document that load() fills; name stands for the
+// input in messages.
+template <typename Load>
+int run_stamp(const char *name, const char *output_path, StampRequest &request, Load load) {
   // Running out of memory anywhere below surfaces as std::bad_alloc and is
   // reported here, once, by the stage that ran; every buffer is released by
   // its owner on the way out.
@@ -30,21 +31,21 @@ int execute_stamp(const char *input_path, const char *output_path, StampRequest 
   PdfDoc doc;
   StampPlan plan;
   try {
-    if (!load_document(input_path, doc)) return 0;
+    if (!load(doc)) return 0;
     stage = Stage::listing;
-    if (!locate_pages(input_path, doc)) return 0;
-    if (!check_requested_pages(doc, *request)) return 0;
+    if (!locate_pages(name, doc)) return 0;
+    if (!check_requested_pages(doc, request)) return 0;
     stage = Stage::planning;
-    build_stamp_plan(doc, *request, plan);
+    build_stamp_plan(doc, request, plan);
     stage = Stage::writing;
-    if (!write_output(output_path, *request, doc, plan, step)) return 0;
+    if (!write_output(output_path, request, doc, plan, step)) return 0;
   } catch (const std::bad_alloc &) {
     switch (stage) {
       case Stage::reading:
-        set_error("out of memory reading %s", input_path);
+        set_error("out of memory reading %s", name);
         break;
       case Stage::listing:
-        set_error("out of memory listing the pages of %s", input_path);
+        set_error("out of memory listing the pages of %s", name);
         break;
       case Stage::planning:
         set_error("out of memory allocating page state");
@@ -60,4 +61,21 @@ int execute_stamp(const char *input_path, const char *output_path, StampRequest 
   }
   clear_error();
   return 1;
+}
+
+}  // namespace
+
+int execute_stamp(const char *input_path, const char *output_path, StampRequest *request) {
+  if (input_path == nullptr || output_path == nullptr || request == nullptr)
+    return set_error("NULL path argument");
+  return run_stamp(input_path, output_path, *request,
+                   [input_path](PdfDoc &doc) { return load_document(input_path, doc); });
+}
+
+int execute_stamp_bytes(std::span<const uint8_t> input, const char *name, const char *output_path,
+                        StampRequest *request) {
+  if (name == nullptr || output_path == nullptr || request == nullptr)
+    return set_error("NULL path argument");
+  return run_stamp(name, output_path, *request,
+                   [&](PdfDoc &doc) { return load_document_bytes(input, name, doc); });
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 enum StampKind : int32_t { STAMP_TEXT = 0, STAMP_IMAGE = 1 };
 
@@ -34,3 +35,7 @@ struct StampRequest {
 // Returns 1 once the output file is written and closed (g_err is then
 // empty), 0 after setting g_err.
 int execute_stamp(const char *input_path, const char *output_path, StampRequest *request);
+
+// The same for an input held in memory; name stands for it in messages.
+int execute_stamp_bytes(std::span<const uint8_t> input, const char *name, const char *output_path,
+                        StampRequest *request);

@@ -10,12 +10,9 @@
 namespace testpdf {
 
 bool load_objects(const std::vector<Object> &objects, PdfDoc &doc, int root) {
-  static int counter = 0;
-  const std::string path = temp_path("stamp-fixture-" + std::to_string(counter++) + ".pdf");
-  write_file(path, build(objects, root));
-  const int ok = load_document(path.c_str(), doc);
-  std::remove(path.c_str());
-  return ok == 1;
+  const std::string bytes = build(objects, root);
+  const Bytes in(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+  return load_document_bytes(in, "fixture.pdf", doc) == 1;
 }
 
 void add_page(PdfDoc &doc, int32_t obj_num, int32_t parent_num, int32_t resources_num, double box_x,
