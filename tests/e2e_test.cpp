@@ -237,6 +237,12 @@ std::string filter_chain_document() {
             hex_encode(testpdf::zlib_compress(show(72, 700, "Chained filter words"))))}});
 }
 
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 // Documents whose cross-reference data decides what the page shows: a
 // reader that indexes by scanning the bytes shows another page.
 
@@ -471,6 +477,81 @@ std::vector<InputCase> multi_page_inputs() {
 INSTANTIATE_TEST_SUITE_P(Producers, Inputs, ::testing::ValuesIn(kInputs), input_name);
 INSTANTIATE_TEST_SUITE_P(Producers, MultiPageInputs, ::testing::ValuesIn(multi_page_inputs()),
                          input_name);
+
+// Faults guarded: a damaged file read as another document than the intact
+// one it was made from (text inside data taken for objects, a stream cut
+// short, a stale copy preferred), or attachments lost on the way.
+
+struct RepairCase {
+  const char *name;
+  std::function<std::string(const std::string &dir)> intact;  // returns the intact input's path
+  std::function<std::string(const std::string &bytes)> damage;
+};
+
+void PrintTo(const RepairCase &c, std::ostream *os) { *os << c.name; }
+
+// A one-page document whose content stream says /Length length.
+std::string content_length_document(const std::string &length) {
+  const std::string content = show(72, 700, "Repaired stream words");
+  return one_page_document("/Contents 5 0 R",
+                           {{5, 0,
+                             "<< /Length " + (length.empty() ? std::to_string(content.size()) : length) +
+                                 " >>\nstream\n" + content + "\nendstream"},
+                            {6, 0, std::to_string(content.size())}});
+}
+
+// Returns qpdf's list of the attachments, without the file's own path.
+std::string attachments_of(const std::string &path) {
+  return replace_all(must_run({tools().qpdf, "--list-attachments", path}).out, path, "");
+}
+
+const RepairCase kRepairs[] = {
+    // Without startxref the whole file is scanned; the attached PDF's object
+    // headers stand in the data of its uncompressed stream.
+    {"attachment_without_startxref", attachment_document,
+     [](const std::string &b) { return replace_all(b, "startxref", "startxrex"); }},
+    {"attachment_with_offsets_shifted", attachment_document,
+     [](const std::string &b) { return "%junk before the header\n" + b; }},
+    {"length_too_short",
+     [](const std::string &d) { return write_doc(d, "len", content_length_document("")); },
+     [](const std::string &b) {
+       const size_t at = b.find("<< /Length ") + 11;
+       const size_t end = b.find(' ', at);
+       return std::string(b).replace(at, end - at, std::to_string(std::stoi(b.substr(at)) / 2));
+     }},
+    {"length_indirect_to_a_stream",
+     [](const std::string &d) { return write_doc(d, "len", content_length_document("")); },
+     [](const std::string &b) {
+       const size_t at = b.find("<< /Length ");
+       const size_t end = b.find(' ', at + 11);
+       return std::string(b).replace(at + 11, end - at - 11, "5 0 R");
+     }},
+    {"length_indirect_glued_endobj",
+     [](const std::string &d) { return write_doc(d, "len", content_length_document("6 0 R")); },
+     [](const std::string &b) { return replace_all(b, "\nendobj\nxref", "endobj\nxref"); }},
+    {"megabyte_after_the_end",
+     [](const std::string &d) { return ghostscript_pdf(d, "tail", three_pages()); },
+     [](const std::string &b) { return b + std::string(1 << 20, '\0') + "trailing"; }},
+};
+
+class Repairs : public E2e, public ::testing::WithParamInterface<RepairCase> {};
+
+// The damaged file stamps into a sound file that reads as the intact one
+// does, with the same attachments.
+TEST_P(Repairs, ReadAsTheIntactDocument) {
+  const std::string intact = GetParam().intact(dir());
+  const std::string damaged = dir() + "/damaged.pdf";
+  testpdf::write_file(damaged, GetParam().damage(testpdf::read_file(intact)));
+  ASSERT_NE(testpdf::read_file(damaged), testpdf::read_file(intact)) << "the damage changed nothing";
+  const std::string out = dir() + "/out.pdf";
+  ASSERT_EQ(folimark_text(damaged.c_str(), out.c_str(), kStamp, 250, 60, 20, 1, 0, 0, 0, 0), 1)
+      << folimark_last_error();
+  expect_stamped(intact, out, {});
+  EXPECT_EQ(attachments_of(out), attachments_of(intact));
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, Repairs, ::testing::ValuesIn(kRepairs),
+                         [](const ::testing::TestParamInfo<RepairCase> &p) { return p.param.name; });
 
 // The qpdf variant above really holds its pages inside object streams, so
 // that the stamped pages are ones the reader took from an object stream.
@@ -938,11 +1019,6 @@ std::pair<std::string, std::string> three_page_input(const std::string &d) {
   return {in, d + "/out.pdf"};
 }
 
-std::string replace_all(std::string text, const std::string &from, const std::string &to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
 
 const RefusalCase kRefusals[] = {
     // Page numbers outside the document: the first bad entry is named.
