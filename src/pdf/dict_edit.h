@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "pdf/content.h"
+#include "pdf/dict_values.h"
 #include "pdf/pdf_doc.h"
 
 // Returns a copy of the dictionary whose "<<" is at pos ("<<" to its closing
@@ -19,19 +20,6 @@ std::string dict_copy_at(Bytes s, int32_t pos);
 // Returns a copy of an indexed object's dictionary as dict_copy_at makes it,
 // from the same range as get_obj_dict_text, or "".
 std::string obj_dict_copy(const PdfDoc &doc, const ObjEntry &entry);
-
-// Returns the position of the '/' of key `name` among the top-level entries
-// of the dictionary that starts at or after start (after whitespace) in
-// [start, end), or -1 when it has none. A dictionary that cannot be walked
-// entry by entry (damaged, or not a dictionary) is searched as text instead:
-// the first "/name" anywhere in the range.
-int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name);
-
-// Returns the position of the '/' of the next key `name` among a
-// dictionary's entries, walking them from pos (just after the "<<" or after
-// a value); -1 when the dictionary ends first, -2 when the entries cannot be
-// walked from there.
-int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name);
 
 // Adds entry to sub-dictionary category ("Font", "ExtGState", "XObject",
 // found as in find_dict_key) of the resources text: inside an inline one,

@@ -1,17 +1,8 @@
-// Finding a key among the top-level entries of a dictionary. A plain text
-// search for "/Contents" in a page would also find the /Contents string of an
-// annotation written inline in /Annots; walking the entries finds the page's own.
 #include <string_view>
 
-#include "pdf/dict_edit.h"
-#include "pdf/scan.h"
+#include "pdf/dict_values.h"
 
 namespace {
-
-bool ends_name(uint8_t c) {
-  return is_pdf_ws(c) || c == 0x0B || c == '(' || c == ')' || c == '<' || c == '>' || c == '[' ||
-         c == ']' || c == '{' || c == '}' || c == '/' || c == '%';
-}
 
 // Returns the position of the key, -1 when the dictionary has none, or -2
 // when the dictionary cannot be walked entry by entry.
@@ -31,7 +22,7 @@ int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name) {
     if (pos + 1 < end && s[pos] == '>' && s[pos + 1] == '>') return -1;
     if (pos < 0 || pos >= end || s[pos] != '/') return -2;
     int32_t key_end = pos + 1;
-    while (key_end < end && !ends_name(s[key_end])) ++key_end;
+    while (key_end < end && is_regular(s[key_end]) && s[key_end] != 0x0B) ++key_end;
     const std::string_view key(reinterpret_cast<const char *>(s.data()) + pos + 1,
                                static_cast<size_t>(key_end - pos - 1));
     if (key == name) return pos;
@@ -48,4 +39,80 @@ int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name
   const int32_t found = walk_for_key(range, start, name);
   if (found != -2) return found;
   return find_name(range, start, end, name);
+}
+
+namespace {
+
+
+// Reads an integer token at p (sign and digits, at most 18 of them); returns
+// false when none stands there or a point follows (a real number).
+bool read_int_token(Bytes s, int32_t *p, int64_t *out) {
+  const int32_t end = size_of(s);
+  int32_t q = *p;
+  bool negative = false;
+  if (q < end && (s[q] == '+' || s[q] == '-')) negative = s[q++] == '-';
+  const int32_t digits = q;
+  int64_t v = 0;
+  while (q < end && is_digit(s[q])) {
+    if (q - digits >= 18) return false;
+    v = v * 10 + (s[q++] - '0');
+  }
+  if (q == digits || (q < end && s[q] == '.')) return false;
+  *p = q;
+  *out = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
+int32_t key_value_pos(Bytes s, int32_t start, int32_t end, std::string_view key) {
+  if (end > size_of(s)) end = size_of(s);
+  if (start < 0 || start >= end) return -1;
+  const Bytes d = s.first(static_cast<size_t>(end));
+  const int32_t at = find_dict_key(d, start, end, key);
+  if (at < 0) return -1;
+  return skip_ws(d, at + 1 + static_cast<int32_t>(key.size()));
+}
+
+int64_t dict_key_int(Bytes s, int32_t start, int32_t end, std::string_view key, int64_t missing) {
+  const int32_t p = key_value_pos(s, start, end, key);
+  if (p < 0) return missing;
+  const Bytes d = s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s)));
+  int32_t q = p;
+  int64_t v = 0;
+  if (!read_int_token(d, &q, &v)) return missing;
+  if (skip_object_value(d, p) > q) return missing;  // "n g R": a reference, not an integer
+  return v;
+}
+
+int32_t dict_key_ref(Bytes s, int32_t start, int32_t end, std::string_view key) {
+  const int32_t p = key_value_pos(s, start, end, key);
+  if (p < 0) return -1;
+  const Bytes d = s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s)));
+  int32_t q = p;
+  int64_t num = 0;
+  if (!read_int_token(d, &q, &num) || num < 0 || num > INT32_MAX) return -1;
+  return skip_object_value(d, p) > q ? static_cast<int32_t>(num) : -1;
+}
+
+std::vector<int64_t> dict_key_ints(Bytes s, int32_t start, int32_t end, std::string_view key) {
+  std::vector<int64_t> out;
+  int32_t p = key_value_pos(s, start, end, key);
+  if (p < 0) return out;
+  const Bytes d = s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s)));
+  if (p >= size_of(d) || d[p] != '[') return out;
+  p = skip_ws(d, p + 1);
+  int64_t v = 0;
+  while (p < size_of(d) && read_int_token(d, &p, &v)) {
+    out.push_back(v);
+    p = skip_ws(d, p);
+  }
+  return out;
+}
+
+bool dict_type_is(Bytes s, int32_t start, int32_t end, std::string_view type) {
+  const int32_t p = key_value_pos(s, start, end, "Type");
+  if (p < 0 || p >= size_of(s) || s[p] != '/') return false;
+  const int32_t name_end = skip_pdf_value(s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s))), p);
+  return name_end - p - 1 == static_cast<int32_t>(type.size()) && bytes_at(s, p + 1, type);
 }

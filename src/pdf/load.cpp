@@ -6,7 +6,7 @@
 
 #include "common/error.h"
 #include "platform/file_io.h"
-#include "pdf/dict_edit.h"
+#include "pdf/dict_values.h"
 #include "pdf/object_read.h"
 #include "pdf/object_streams.h"
 #include "pdf/reconstruct.h"
@@ -44,19 +44,10 @@ struct Builder {
 int32_t integer_object(const Builder &b, int32_t num) {
   const ObjEntry *e = b.find(num);
   if (e == nullptr || e->is_stream) return -1;
-  Bytes body;
-  int32_t pos = 0;
-  if (e->in_objstm) {
-    if (e->text == nullptr) return -1;
-    body = Bytes(e->text, static_cast<size_t>(e->text_len));
-  } else {
-    if (e->body_pos < 0 || e->endobj_pos < e->body_pos) return -1;
-    body = b.s.first(static_cast<size_t>(e->endobj_pos));
-    pos = e->body_pos;
-  }
-  pos = skip_ws(body, pos);
-  if (pos >= static_cast<int32_t>(body.size()) || !is_digit(body[pos])) return -1;
-  return parse_int_at(body, &pos);
+  const DictRange body = object_body(b.doc, *e);
+  if (!body.present || !is_digit(body.bytes[body.start])) return -1;
+  int32_t pos = body.start;
+  return parse_int_at(body.bytes, &pos);
 }
 
 // Places every object that the cross-reference data puts in the file and
@@ -187,9 +178,8 @@ void read_trailer_keys(PdfDoc &doc, const std::vector<int32_t> &newest_first) {
     if (!doc.encrypted && find_dict_key(s.first(static_cast<size_t>(end)), t, end, "Encrypt") >= 0)
       doc.encrypted = 1;
     if (doc.trailer_id.empty()) {
-      const int32_t key = find_dict_key(s, t, end, "ID");
-      if (key >= 0) {
-        const int32_t v = skip_ws(s, key + 3);
+      const int32_t v = key_value_pos(s, t, end, "ID");
+      if (v >= 0) {
         const int32_t v_end = skip_pdf_value(s, v);
         if (v < end && s[v] == '[' && v_end > v)
           doc.trailer_id.assign(reinterpret_cast<const char *>(s.data()) + v,

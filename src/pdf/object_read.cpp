@@ -2,16 +2,9 @@
 
 #include <cstring>
 
-#include "pdf/dict_edit.h"
+#include "pdf/dict_values.h"
 
 namespace {
-
-int32_t size_of(Bytes s) { return static_cast<int32_t>(s.size()); }
-
-bool bytes_at(Bytes s, int32_t pos, std::string_view word) {
-  return pos >= 0 && static_cast<size_t>(pos) + word.size() <= s.size() &&
-         std::memcmp(s.data() + pos, word.data(), word.size()) == 0;
-}
 
 // Object and generation numbers are at most ten digits: anything longer is
 // not a header (and would overflow).
@@ -32,32 +25,6 @@ int32_t digits_end(Bytes s, int32_t p, int64_t *value) {
   return q;
 }
 
-// Returns the end of a number token at p: optional sign, digits, a point
-// and more digits. Stops at the first other byte, so "74191endobj" reads
-// as the number 74191.
-int32_t number_end(Bytes s, int32_t p) {
-  const int32_t end = size_of(s);
-  if (p < end && (s[p] == '+' || s[p] == '-')) ++p;
-  while (p < end && (is_digit(s[p]) || s[p] == '.')) ++p;
-  return p;
-}
-
-// Returns the end of the value at p: a number (or a reference "n g R") read
-// precisely, anything else by skip_pdf_value. -1 when it does not end.
-int32_t value_end(Bytes s, int32_t p) {
-  const int32_t end = size_of(s);
-  if (p >= end) return -1;
-  const uint8_t c = s[p];
-  if (!(c == '+' || c == '-' || c == '.' || is_digit(c))) return skip_pdf_value(s, p);
-  const int32_t first = number_end(s, p);
-  int32_t q = skip_ws(s, first);
-  if (q >= end || !is_digit(s[q]) || q == first) return first;
-  while (q < end && is_digit(s[q])) ++q;
-  const int32_t r = skip_ws(s, q);
-  if (r < end && s[r] == 'R' && (r + 1 == end || !is_regular(s[r + 1]) || bytes_at(s, r + 1, "endobj")))
-    return r + 1;
-  return first;
-}
 
 // Returns the first byte of stream data after the "stream" keyword at kw:
 // spaces and tabs, then one CR LF, CR or LF, are passed over.
@@ -139,7 +106,7 @@ ObjEntry read_object_at(Bytes s, const ObjectHeader &header, int32_t bound, Keyw
       }
     }
   } else {
-    end_of_value = value_end(b, v);
+    end_of_value = skip_object_value(b, v);
   }
   if (end_of_value < 0) {
     // A value that does not close: the body runs to its endobj, or to the
@@ -211,12 +178,11 @@ int32_t stream_length_value(Bytes s, const ObjEntry &e, int32_t *indirect) {
   *indirect = -1;
   if (e.dict_pos < 0 || e.stream_kw_pos <= e.dict_pos) return -1;
   const Bytes dict = s.first(static_cast<size_t>(e.stream_kw_pos));
-  const int32_t key = find_dict_key(dict, e.dict_pos, e.stream_kw_pos, "Length");
-  if (key < 0) return -1;
-  int32_t pos = skip_ws(dict, key + 7);
-  if (pos >= e.stream_kw_pos || !is_digit(dict[pos])) return -1;
+  const int32_t value = key_value_pos(dict, e.dict_pos, e.stream_kw_pos, "Length");
+  if (value < 0 || value >= e.stream_kw_pos || !is_digit(dict[value])) return -1;
+  int32_t pos = value;
   const int32_t v = parse_int_at(dict, &pos);
-  const int32_t end = value_end(dict, skip_ws(dict, key + 7));
+  const int32_t end = skip_object_value(dict, value);
   if (end > pos) {
     // "n g R": the length is the integer inside object n.
     *indirect = v;
@@ -241,78 +207,3 @@ int32_t find_end_keyword(Bytes s, int32_t from, int32_t bound, std::string_view 
   return -1;
 }
 
-namespace {
-
-// Returns the position of the value of key, or -1 when the key is absent.
-int32_t key_value_pos(Bytes s, int32_t start, int32_t end, std::string_view key) {
-  if (end > size_of(s)) end = size_of(s);
-  if (start < 0 || start >= end) return -1;
-  const Bytes d = s.first(static_cast<size_t>(end));
-  const int32_t at = find_dict_key(d, start, end, key);
-  if (at < 0) return -1;
-  return skip_ws(d, at + 1 + static_cast<int32_t>(key.size()));
-}
-
-// Reads an integer token at p (sign and digits, at most 18 of them); returns
-// false when none stands there or a point follows (a real number).
-bool read_int_token(Bytes s, int32_t *p, int64_t *out) {
-  const int32_t end = size_of(s);
-  int32_t q = *p;
-  bool negative = false;
-  if (q < end && (s[q] == '+' || s[q] == '-')) negative = s[q++] == '-';
-  const int32_t digits = q;
-  int64_t v = 0;
-  while (q < end && is_digit(s[q])) {
-    if (q - digits >= 18) return false;
-    v = v * 10 + (s[q++] - '0');
-  }
-  if (q == digits || (q < end && s[q] == '.')) return false;
-  *p = q;
-  *out = negative ? -v : v;
-  return true;
-}
-
-}  // namespace
-
-int64_t dict_key_int(Bytes s, int32_t start, int32_t end, std::string_view key, int64_t missing) {
-  const int32_t p = key_value_pos(s, start, end, key);
-  if (p < 0) return missing;
-  const Bytes d = s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s)));
-  int32_t q = p;
-  int64_t v = 0;
-  if (!read_int_token(d, &q, &v)) return missing;
-  if (value_end(d, p) > q) return missing;  // "n g R": a reference, not an integer
-  return v;
-}
-
-int32_t dict_key_ref(Bytes s, int32_t start, int32_t end, std::string_view key) {
-  const int32_t p = key_value_pos(s, start, end, key);
-  if (p < 0) return -1;
-  const Bytes d = s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s)));
-  int32_t q = p;
-  int64_t num = 0;
-  if (!read_int_token(d, &q, &num) || num < 0 || num > INT32_MAX) return -1;
-  return value_end(d, p) > q ? static_cast<int32_t>(num) : -1;
-}
-
-std::vector<int64_t> dict_key_ints(Bytes s, int32_t start, int32_t end, std::string_view key) {
-  std::vector<int64_t> out;
-  int32_t p = key_value_pos(s, start, end, key);
-  if (p < 0) return out;
-  const Bytes d = s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s)));
-  if (p >= size_of(d) || d[p] != '[') return out;
-  p = skip_ws(d, p + 1);
-  int64_t v = 0;
-  while (p < size_of(d) && read_int_token(d, &p, &v)) {
-    out.push_back(v);
-    p = skip_ws(d, p);
-  }
-  return out;
-}
-
-bool dict_type_is(Bytes s, int32_t start, int32_t end, std::string_view type) {
-  const int32_t p = key_value_pos(s, start, end, "Type");
-  if (p < 0 || p >= size_of(s) || s[p] != '/') return false;
-  const int32_t name_end = skip_pdf_value(s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s))), p);
-  return name_end - p - 1 == static_cast<int32_t>(type.size()) && bytes_at(s, p + 1, type);
-}

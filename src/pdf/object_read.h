@@ -69,20 +69,3 @@ int32_t stream_length_value(Bytes s, const ObjEntry &e, int32_t *indirect);
 // followed by a regular character; the byte before it is not examined, so a
 // keyword glued to a number ("74191endobj") is found.
 int32_t find_end_keyword(Bytes s, int32_t from, int32_t bound, std::string_view keyword);
-
-// Readers of one value of a dictionary's own keys (not keys nested in its
-// values), for a dictionary whose "<<" is at start within [0, end) of s.
-
-// Returns the integer value of key, or `missing` when the key is absent or
-// its value is not an integer. A reference "n g R" is not an integer.
-int64_t dict_key_int(Bytes s, int32_t start, int32_t end, std::string_view key, int64_t missing);
-
-// Returns the object number of the reference value "n g R" of key, or -1.
-int32_t dict_key_ref(Bytes s, int32_t start, int32_t end, std::string_view key);
-
-// Returns the integers of the array value of key ("[1 2 3]"), stopping at
-// the first element that is not an integer; empty when there is no array.
-std::vector<int64_t> dict_key_ints(Bytes s, int32_t start, int32_t end, std::string_view key);
-
-// Returns true when the dictionary's /Type is the name `type`.
-bool dict_type_is(Bytes s, int32_t start, int32_t end, std::string_view type);

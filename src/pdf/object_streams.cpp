@@ -7,6 +7,7 @@
 #include "flate/flate.h"
 #include "inflate/inflate.h"
 #include "pdf/dict_edit.h"
+#include "pdf/dict_values.h"
 #include "pdf/object_read.h"
 
 namespace {
@@ -15,15 +16,11 @@ namespace {
 // the size; this many attempts reach far beyond any real content stream.
 constexpr int kInflateAttempts = 5;
 
-int32_t dict_end_of(Bytes file, const ObjEntry &e) {
-  return e.stream_kw_pos > 0 ? e.stream_kw_pos : static_cast<int32_t>(file.size());
-}
-
 // Returns the integer after the first /name in the stream's dictionary, or
 // `missing`. Decode parameters stand inside /DecodeParms (a dictionary or an
 // array of them), so the name is looked for anywhere in the dictionary.
 int32_t decode_param(Bytes file, const ObjEntry &e, std::string_view name, int32_t missing) {
-  const int32_t end = dict_end_of(file, e);
+  const int32_t end = dict_range_in(file, e).end;
   const Bytes dict = file.first(static_cast<size_t>(end));
   const int32_t at = find_name(dict, e.dict_pos, end, name);
   if (at < 0) return missing;
@@ -42,7 +39,10 @@ bool undo_predictor(Bytes file, const ObjEntry &e, ByteBuf &data) {
     return false;
   const int32_t columns = decode_param(file, e, "Columns", 1);
   if (columns <= 0) return false;
-  if (inflate_png_unfilter(data.data, static_cast<size_t>(data.length), columns) != 0) return false;
+  // Rows of exactly columns + 1 bytes; a partial row means damaged data.
+  if (data.length % (static_cast<uint64_t>(columns) + 1) != 0 ||
+      inflate_png_unfilter(data.data, static_cast<size_t>(data.length), columns) != 0)
+    return false;
   data.length = data.length / (static_cast<uint64_t>(columns) + 1) * static_cast<uint64_t>(columns);
   return true;
 }
@@ -51,13 +51,12 @@ bool undo_predictor(Bytes file, const ObjEntry &e, ByteBuf &data) {
 
 bool stream_is_flate(Bytes file, const ObjEntry &e) {
   if (e.dict_pos < 0) return false;
-  const int32_t end = dict_end_of(file, e);
+  const int32_t end = dict_range_in(file, e).end;
   const Bytes dict = file.first(static_cast<size_t>(end));
-  const int32_t filter = find_name(dict, e.dict_pos, end, "Filter");
-  if (filter < 0) return false;
+  const int32_t value = key_value_pos(dict, e.dict_pos, end, "Filter");
+  if (value < 0) return false;
   // /Fl is the abbreviation that inline images use; some writers put it on
   // streams too, and readers accept it there.
-  const int32_t value = skip_ws(dict, filter + 7);
   return find_name(dict, value, end, "FlateDecode") >= 0 || find_name(dict, value, end, "Fl") >= 0;
 }
 
@@ -109,7 +108,7 @@ const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scr
 bool open_object_stream(PdfDoc &doc, const ObjEntry &container, ObjectStream &out) {
   const Bytes file = doc_bytes(doc);
   if (container.in_objstm || !container.is_stream || container.dict_pos < 0) return false;
-  const int32_t dict_end = dict_end_of(file, container);
+  const int32_t dict_end = dict_range_in(file, container).end;
   if (!dict_type_is(file, container.dict_pos, dict_end, "ObjStm")) return false;
   // An object stream that extends another one is rare and its members
   // would need that one's too: its objects are left to reconstruction.

@@ -6,30 +6,6 @@
 
 namespace {
 
-// Returns the body range of a plain object: from the first byte after its
-// "obj" keyword to its end. present is false when there is none.
-DictRange object_body(const PdfDoc &doc, const ObjEntry &e) {
-  DictRange r;
-  if (e.in_objstm) {
-    if (e.text == nullptr) return r;
-    r.bytes = Bytes(e.text, static_cast<size_t>(e.text_len));
-    r.end = e.text_len;
-  } else {
-    const Bytes file = doc_bytes(doc);
-    r.end = e.endobj_pos > 0 && e.endobj_pos <= doc.length ? e.endobj_pos : doc.length;
-    r.bytes = file.first(static_cast<size_t>(r.end));
-    int32_t pos = e.hdr_pos;
-    (void)parse_int_at(r.bytes, &pos);
-    (void)parse_int_at(r.bytes, &pos);
-    pos = skip_ws(r.bytes, pos);
-    if (!kw_at(r.bytes, pos, "obj")) return r;
-    r.start = pos + 3;
-  }
-  r.start = skip_ws(r.bytes, r.start);
-  r.present = r.start < r.end;
-  return r;
-}
-
 // Appends the stream numbers of the array whose '[' is at pos. Each element
 // is an object number, optionally followed by its generation and R; other
 // bytes are passed over.
@@ -65,10 +41,8 @@ PageContents page_contents(const PdfDoc &doc, const ObjEntry *page) {
   const DictRange r = dict_range(doc, *page);
   if (!r.present) return out;
   const Bytes s = r.bytes;
-  const int32_t name = find_dict_key(s, r.start, r.end, "Contents");
-  if (name < 0) return out;
-  int32_t pos = skip_ws(s, name + 9);
-  if (pos >= r.end) return out;
+  int32_t pos = key_value_pos(s, r.start, r.end, "Contents");
+  if (pos < 0 || pos >= r.end) return out;
   if (s[pos] == '[') {
     out.is_array = true;
     read_content_array(doc, s, pos, out);
@@ -96,15 +70,8 @@ bool stream_filter_decodable(Bytes file, const ObjEntry &e) {
   if (e.dict_pos < 0 || e.stream_kw_pos <= e.dict_pos) return true;
   const int32_t end = e.stream_kw_pos;
   const Bytes dict = file.first(static_cast<size_t>(end));
-  // A predictor changes the bytes after inflating, and is not undone here.
-  const int32_t predictor = find_name(dict, e.dict_pos, end, "Predictor");
-  if (predictor >= 0) {
-    int32_t pos = predictor + 10;
-    if (parse_int_at(dict, &pos) > 1) return false;
-  }
-  const int32_t filter = find_dict_key(dict, e.dict_pos, end, "Filter");
-  if (filter < 0) return true;
-  int32_t pos = skip_ws(dict, filter + 7);
+  int32_t pos = key_value_pos(dict, e.dict_pos, end, "Filter");
+  if (pos < 0) return true;
   bool in_array = false;
   if (pos < end && dict[pos] == '[') {
     in_array = true;

@@ -17,10 +17,9 @@ std::string own_resources(const PdfDoc &doc, const ObjEntry *entry, bool *found)
   const DictRange r = dict_range(doc, *entry);
   if (!r.present) return {};
   const Bytes s = r.bytes;
-  const int32_t name = find_dict_key(s, r.start, r.end, "Resources");
-  if (name < 0) return {};
+  int32_t pos = key_value_pos(s, r.start, r.end, "Resources");
+  if (pos < 0) return {};
   *found = true;
-  int32_t pos = skip_ws(s, name + 10);
   if (pos + 1 < r.end && s[pos] == '<' && s[pos + 1] == '<') return dict_copy_at(s, pos);
   if (pos >= r.end || !is_digit(s[pos])) return {};
   const ObjEntry *target = find_obj(doc, parse_int_at(s, &pos));

@@ -10,6 +10,7 @@
 
 #include "common/error.h"
 #include "common/limits.h"
+#include "pdf/dict_values.h"
 #include "pdf/body_edits.h"
 
 namespace {
@@ -85,43 +86,6 @@ struct Walk {
   std::map<std::pair<int32_t, int32_t>, int32_t> made;
 };
 
-// Returns the range of an entry in which /Pages of the catalog is searched.
-DictRange catalog_range(const PdfDoc &doc, const ObjEntry &e) {
-  if (e.in_objstm) return dict_range(doc, e);
-  DictRange r;
-  const int32_t end = e.stream_kw_pos > 0 ? e.stream_kw_pos : doc.length;
-  r.bytes = doc_bytes(doc).first(static_cast<size_t>(end));
-  r.start = e.dict_pos >= 0 ? e.dict_pos : 0;
-  r.end = end;
-  r.present = true;
-  return r;
-}
-
-// Returns the number after the reference value of /name in a range, or -1.
-int32_t int_after_name(const DictRange &r, const char *name, int32_t name_len) {
-  if (!r.present) return -1;
-  const int32_t at = find_name(r.bytes, r.start, r.end, name);
-  if (at < 0) return -1;
-  int32_t pos = at + 1 + name_len;
-  return parse_int_at(r.bytes, &pos);
-}
-
-// Returns the range of an entry's value: its dictionary, or for an object
-// without one (an array object, say) what stands between "obj" and "endobj".
-DictRange body_range(const PdfDoc &doc, const ObjEntry &e) {
-  if (e.in_objstm || e.dict_pos >= 0) return dict_range(doc, e);
-  DictRange r;
-  if (e.endobj_pos <= 0 || e.endobj_pos > doc.length) return r;
-  const Bytes bytes = doc_bytes(doc).first(static_cast<size_t>(e.endobj_pos));
-  const int32_t obj = find_kw(bytes, e.hdr_pos, "obj");
-  if (obj < 0) return r;
-  r.bytes = bytes;
-  r.start = skip_ws(bytes, obj + 3);
-  r.end = e.endobj_pos;
-  r.present = r.start < r.end;
-  return r;
-}
-
 // Returns the range of the value at pos, following a reference "n g R" to
 // the body of object n (then stored in *followed, else 0 there). The
 // range's start is the value's first byte.
@@ -139,7 +103,7 @@ DictRange resolve_value(const PdfDoc &doc, const DictRange &r, int32_t pos,
   p = skip_ws(r.bytes, p);
   if (p >= r.end || r.bytes[p] != 'R') return v;
   const ObjEntry *target = find_obj(doc, num);
-  DictRange body = target != nullptr ? body_range(doc, *target) : DictRange{};
+  DictRange body = target != nullptr ? object_body(doc, *target) : DictRange{};
   if (!body.present) return body;
   body.start = skip_ws(body.bytes, body.start);
   if (followed != nullptr) *followed = num;
@@ -485,7 +449,8 @@ void walk_pages(PdfDoc &doc, int32_t root_num) {
 int locate_pages(const char *input_path, PdfDoc &doc) {
   if (doc.catalog_num > 0) {
     if (const ObjEntry *catalog = find_obj(doc, doc.catalog_num)) {
-      const int32_t root = int_after_name(catalog_range(doc, *catalog), "Pages", 5);
+      const DictRange r = dict_range(doc, *catalog);
+      const int32_t root = r.present ? dict_key_ref(r.bytes, r.start, r.end, "Pages") : -1;
       if (root > 0) walk_pages(doc, root);
     }
   }

@@ -12,7 +12,7 @@ const ObjEntry *find_obj(const PdfDoc &doc, int32_t num) {
   return i < 0 ? nullptr : &doc.objs[static_cast<size_t>(i)];
 }
 
-DictRange dict_range(const PdfDoc &doc, const ObjEntry &entry) {
+DictRange dict_range_in(Bytes file, const ObjEntry &entry) {
   DictRange r;
   if (entry.in_objstm) {
     if (entry.text == nullptr) return r;
@@ -23,16 +23,37 @@ DictRange dict_range(const PdfDoc &doc, const ObjEntry &entry) {
     return r;
   }
   if (entry.dict_pos < 0) return r;
-  int32_t end = doc.length;
+  int32_t end = size_of(file);
   if (entry.stream_kw_pos > 0) {
     end = entry.stream_kw_pos;
   } else if (entry.endobj_pos > 0) {
     end = entry.endobj_pos;
   }
-  if (end > doc.length) end = doc.length;
-  r.bytes = doc_bytes(doc).first(static_cast<size_t>(end));
+  if (end > size_of(file)) end = size_of(file);
+  r.bytes = file.first(static_cast<size_t>(end));
   r.start = entry.dict_pos;
   r.end = end;
+  r.present = true;
+  return r;
+}
+
+DictRange dict_range(const PdfDoc &doc, const ObjEntry &entry) {
+  return dict_range_in(doc_bytes(doc), entry);
+}
+
+DictRange object_body(const PdfDoc &doc, const ObjEntry &entry) {
+  if (entry.in_objstm || entry.is_stream) {
+    DictRange r = dict_range(doc, entry);
+    if (r.present && entry.in_objstm) r.start = skip_ws(r.bytes, r.start);
+    r.present = r.present && r.start < r.end;
+    return r;
+  }
+  DictRange r;
+  if (entry.body_pos < 0 || entry.endobj_pos <= entry.body_pos || entry.endobj_pos > doc.length)
+    return r;
+  r.bytes = doc_bytes(doc).first(static_cast<size_t>(entry.endobj_pos));
+  r.start = entry.body_pos;
+  r.end = entry.endobj_pos;
   r.present = true;
   return r;
 }

@@ -94,6 +94,14 @@ struct DictRange {
   bool present = false;
 };
 DictRange dict_range(const PdfDoc &doc, const ObjEntry &entry);
+// The same for an entry of the file whose bytes are given.
+DictRange dict_range_in(Bytes file, const ObjEntry &entry);
+
+// Returns the range of an entry's value: an object-stream member's text
+// from its first non-blank byte, a stream's dictionary, or what stands
+// between a file object's "obj" and the end of its value. present is false
+// when the value is empty.
+DictRange object_body(const PdfDoc &doc, const ObjEntry &entry);
 
 // Returns 1 for a page object (/Type /Page), 2 for a page-tree node
 // (/Type /Pages), 0 otherwise.

@@ -3,11 +3,10 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "pdf/dict_values.h"
 #include "pdf/object_read.h"
 
 namespace {
-
-int32_t size_of(Bytes s) { return static_cast<int32_t>(s.size()); }
 
 // Bytes that values read past the next object header may cost beyond twice
 // the file's size, so that small files with long quoted texts are read whole.

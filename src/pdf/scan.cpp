@@ -4,8 +4,6 @@
 
 namespace {
 
-int32_t size_of(Bytes s) { return static_cast<int32_t>(s.size()); }
-
 bool is_terminator(uint8_t c) {
   switch (c) {
     case ' ': case '\t': case '\n': case 0x0B: case '\f': case '\r':
@@ -18,10 +16,6 @@ bool is_terminator(uint8_t c) {
 
 bool is_letter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool matches_at(Bytes s, int32_t pos, std::string_view word) {
-  return pos >= 0 && static_cast<size_t>(pos) + word.size() <= s.size() &&
-         std::memcmp(s.data() + pos, word.data(), word.size()) == 0;
-}
 
 // Returns the position after the literal string whose '(' is at open,
 // stopping at stop when it does not close. A backslash skips the next byte.
@@ -67,6 +61,11 @@ int32_t token_end(Bytes s, int32_t p) {
 }
 
 }  // namespace
+
+bool bytes_at(Bytes s, int32_t pos, std::string_view word) {
+  return pos >= 0 && static_cast<size_t>(pos) + word.size() <= s.size() &&
+         std::memcmp(s.data() + pos, word.data(), word.size()) == 0;
+}
 
 bool is_pdf_ws(uint8_t c) {
   return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
@@ -208,7 +207,7 @@ int32_t find_object_dict_close(Bytes s, int32_t start, int32_t limit) {
 }
 
 int kw_at(Bytes s, int32_t pos, std::string_view keyword) {
-  if (!matches_at(s, pos, keyword)) return 0;
+  if (!bytes_at(s, pos, keyword)) return 0;
   const size_t after = static_cast<size_t>(pos) + keyword.size();
   return after == s.size() || !is_name_continuing(s[after]) ? 1 : 0;
 }
@@ -304,4 +303,35 @@ int32_t skip_pdf_value(Bytes s, int32_t pos) {
     return first_end;
   }
   return token_end(s, p);
+}
+
+namespace {
+
+// Returns the end of a number token at p: optional sign, digits, a point
+// and more digits. Stops at the first other byte, so "74191endobj" reads
+// as the number 74191.
+int32_t number_token_end(Bytes s, int32_t p) {
+  const int32_t end = size_of(s);
+  if (p < end && (s[p] == '+' || s[p] == '-')) ++p;
+  while (p < end && (is_digit(s[p]) || s[p] == '.')) ++p;
+  return p;
+}
+
+}  // namespace
+
+// Returns the end of the value at p: a number (or a reference "n g R") read
+// precisely, anything else by skip_pdf_value. -1 when it does not end.
+int32_t skip_object_value(Bytes s, int32_t p) {
+  const int32_t end = size_of(s);
+  if (p >= end) return -1;
+  const uint8_t c = s[p];
+  if (!(c == '+' || c == '-' || c == '.' || is_digit(c))) return skip_pdf_value(s, p);
+  const int32_t first = number_token_end(s, p);
+  int32_t q = skip_ws(s, first);
+  if (q >= end || !is_digit(s[q]) || q == first) return first;
+  while (q < end && is_digit(s[q])) ++q;
+  const int32_t r = skip_ws(s, q);
+  if (r < end && s[r] == 'R' && (r + 1 == end || !is_regular(s[r + 1]) || bytes_at(s, r + 1, "endobj")))
+    return r + 1;
+  return first;
 }

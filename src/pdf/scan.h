@@ -17,6 +17,12 @@
 
 using Bytes = std::span<const uint8_t>;
 
+// Returns the size of a range as a position (ranges stay below 2 GiB).
+inline int32_t size_of(Bytes s) { return static_cast<int32_t>(s.size()); }
+
+// Returns true when the bytes of word stand at pos, inside the range.
+bool bytes_at(Bytes s, int32_t pos, std::string_view word);
+
 // Returns the first position at or after pos that is neither whitespace nor
 // inside a comment (at most s.size(), unless pos already is beyond it).
 int32_t skip_ws(Bytes s, int32_t pos);
@@ -60,6 +66,12 @@ int32_t find_kw(Bytes s, int32_t start, std::string_view keyword);
 // non-whitespace byte at or after pos ("12 0 R" counts as one value), or -1.
 // Dictionaries end as find_dict_close finds; arrays skip the strings inside.
 int32_t skip_pdf_value(Bytes s, int32_t pos);
+
+// Returns the end of the value at p as an object's body reads it: a number
+// stops at the first byte that cannot continue it ("74191endobj" is the
+// number 74191), a reference "n g R" is one value, anything else ends where
+// skip_pdf_value says. -1 when it does not end.
+int32_t skip_object_value(Bytes s, int32_t p);
 
 // Byte classes, for the engine's own scanning.
 bool is_pdf_ws(uint8_t c);

@@ -113,9 +113,8 @@ void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, cons
 // Returns true when the dictionary's own /Length is the direct number length.
 bool length_is(std::string_view dict, int64_t length) {
   const Bytes s{reinterpret_cast<const uint8_t *>(dict.data()), dict.size()};
-  const int32_t key = find_dict_key(s, 0, static_cast<int32_t>(s.size()), "Length");
-  if (key < 0) return false;
-  const int32_t value = skip_ws(s, key + 7);
+  const int32_t value = key_value_pos(s, 0, size_of(s), "Length");
+  if (value < 0) return false;
   const int32_t value_end = skip_pdf_value(s, value);
   return value_end > value &&
          dict.substr(static_cast<size_t>(value), static_cast<size_t>(value_end - value)) ==
@@ -153,10 +152,9 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
     put(w, "\nendstream\nendobj\n");
     return;
   }
-  const int32_t start = e.body_pos >= 0 ? e.body_pos : doc.length;
-  const int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.length;
-  if (start < end) {
-    put_edited(w.out, file, start, end, edits);
+  const DictRange body = object_body(doc, e);
+  if (body.present) {
+    put_edited(w.out, file, body.start, body.end, edits);
   } else {
     put(w, "null");  // an object without a body
   }

@@ -4,13 +4,11 @@
 #include <unordered_set>
 
 #include "common/limits.h"
-#include "pdf/dict_edit.h"
+#include "pdf/dict_values.h"
 #include "pdf/object_read.h"
 #include "pdf/object_streams.h"
 
 namespace {
-
-int32_t size_of(Bytes s) { return static_cast<int32_t>(s.size()); }
 
 // Chains longer than this are damage: real documents have a handful of
 // updates, and each section costs a parse.

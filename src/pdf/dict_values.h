@@ -1,0 +1,46 @@
+// The one home of reading a dictionary's own entries: finding a key among
+// its top-level entries (not in the values nested inside it), and reading
+// the value that follows. A plain text search for "/Contents" in a page
+// would also find the /Contents string of an annotation written inline in
+// /Annots; walking the entries finds the page's own.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "pdf/scan.h"
+
+// Returns the position of the '/' of key `name` among the top-level entries
+// of the dictionary that starts at or after start (after whitespace) in
+// [start, end), or -1 when it has none. A dictionary that cannot be walked
+// entry by entry (damaged, or not a dictionary) is searched as text instead:
+// the first "/name" anywhere in the range.
+int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name);
+
+// Returns the position of the '/' of the next key `name` among a
+// dictionary's entries, walking them from pos (just after the "<<" or after
+// a value); -1 when the dictionary ends first, -2 when the entries cannot be
+// walked from there.
+int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name);
+
+// Readers of one value of a dictionary's own keys (not keys nested in its
+// values), for a dictionary whose "<<" is at start within [0, end) of s.
+
+// Returns the position of the value of key (after whitespace), or -1 when
+// the dictionary has no such key.
+int32_t key_value_pos(Bytes s, int32_t start, int32_t end, std::string_view key);
+
+// Returns the integer value of key, or `missing` when the key is absent or
+// its value is not an integer. A reference "n g R" is not an integer.
+int64_t dict_key_int(Bytes s, int32_t start, int32_t end, std::string_view key, int64_t missing);
+
+// Returns the object number of the reference value "n g R" of key, or -1.
+int32_t dict_key_ref(Bytes s, int32_t start, int32_t end, std::string_view key);
+
+// Returns the integers of the array value of key ("[1 2 3]"), stopping at
+// the first element that is not an integer; empty when there is no array.
+std::vector<int64_t> dict_key_ints(Bytes s, int32_t start, int32_t end, std::string_view key);
+
+// Returns true when the dictionary's /Type is the name `type`.
+bool dict_type_is(Bytes s, int32_t start, int32_t end, std::string_view type);
