@@ -211,7 +211,12 @@ struct ReadCase {
 
 const ReadCase kReadCases[] = {
     {"classic table with CR LF entries",
-     [] { return testpdf::build(with(kPageObjects, {{4, 0, "(page four)"}}), 1); },
+     [] {
+       std::string bytes = testpdf::build(with(kPageObjects, {{4, 0, "(page four)"}}), 1);
+       for (size_t at = bytes.find(" n \n"); at != std::string::npos; at = bytes.find(" n \n", at))
+         bytes.replace(at, 4, " n\r\n");
+       return bytes;
+     },
      {{4, "(page four)"}}},
     {"table's first subsection numbered from 1",
      [] {
@@ -945,5 +950,45 @@ TEST(LoadCost, UnterminatedBodiesCostOneScan) {
     EXPECT_EQ(l.result, 1) << c.what << ": " << l.error;
     EXPECT_EQ(l.doc.objs.size(), 1u) << c.what;  // every definition is object 1: the last stays
     EXPECT_LT(seconds, 2.0) << c.what;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Damage anywhere in the cross-reference data: every byte of small files with
+// a cross-reference stream, a hybrid table and an update flipped, zeroed
+// and cut; each load ends with 0 or 1, never a crash or a read out of bounds.
+TEST(LoadRobustness, EveryByteOfTheCrossReferenceDataDamaged) {
+  testpdf::Section base{.objects = with(kPageObjects, {{4, 0, "<< /Length 5 0 R >>\nstream\nabc\nendstream"},
+                                                       {5, 0, "3"}}),
+                        .trailer = "/Root 1 0 R"};
+  testpdf::Section stream_update{.container = 9,
+                                 .members = {{6, "<< /A 1 >>"}, {7, "(seven)"}},
+                                 .form = testpdf::Section::stream,
+                                 .xref_num = 10,
+                                 .predictor = true,
+                                 .trailer = "/Root 1 0 R"};
+  testpdf::Section hybrid{.objects = {kPageObjects[0]},
+                          .container = 9,
+                          .members = {{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"}, {3, "<< /Type /Page >>"}},
+                          .form = testpdf::Section::hybrid,
+                          .xref_num = 10,
+                          .trailer = "/Root 1 0 R"};
+  for (const std::string &sample :
+       {testpdf::build_sections({base, stream_update}), testpdf::build_sections({hybrid})}) {
+    const auto check = [](const std::string &bytes) {
+      PdfDoc doc;
+      const int r = load_document_bytes(bytes_of(bytes), "mutated.pdf", doc);
+      ASSERT_TRUE(r == 0 || r == 1);
+    };
+    // The tail holds the cross-reference data; damage every byte of it.
+    for (size_t i = sample.size() > 700 ? sample.size() - 700 : 0; i < sample.size(); ++i) {
+      std::string flipped = sample;
+      flipped[i] = static_cast<char>(flipped[i] ^ 0x5A);
+      check(flipped);
+      std::string zeroed = sample;
+      zeroed[i] = '\0';
+      check(zeroed);
+      check(sample.substr(0, i));
+    }
   }
 }

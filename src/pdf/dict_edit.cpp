@@ -11,8 +11,6 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 Bytes text_bytes(std::string_view text) {
   return {reinterpret_cast<const uint8_t *>(text.data()), text.size()};
 }
@@ -36,7 +34,7 @@ bool indirect_entries(const PdfDoc &doc, Bytes s, int32_t value, std::string *in
 // value that can be skipped follows the name.
 int32_t entry_value_end(Bytes s, size_t i, size_t name_len) {
   size_t j = i + 1 + name_len;
-  while (j < s.size() && is_blank(static_cast<char>(s[j]))) ++j;
+  while (j < s.size() && is_pdf_ws(s[j])) ++j;
   if (j == s.size()) return -1;
   return skip_pdf_value(s, static_cast<int32_t>(j));
 }
@@ -121,7 +119,7 @@ void strip_dict_entry(std::string &text, std::string_view name) {
 
 void dict_append_before_close(std::string &text, std::string_view addition) {
   size_t k = text.size();
-  while (k > 0 && is_blank(text[k - 1])) --k;
+  while (k > 0 && is_pdf_ws(static_cast<uint8_t>(text[k - 1]))) --k;
   // k is one past the last non-blank byte; it and the byte before must be ">>".
   if (k < 2 || text[k - 1] != '>' || text[k - 2] != '>') return;
   text.resize(k - 2);
