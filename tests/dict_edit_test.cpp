@@ -317,7 +317,7 @@ TEST(DictAppendBeforeClose, Table) {
       {">>", " /B 2 >>"},
       {"<< /A 1", "<< /A 1"},
       {"<< /A 1 >", "<< /A 1 >"},
-      {"<< /A 1 >>\f", "<< /A 1 >>\f"},  // form feed is not a blank here
+      {"<< /A 1 >>\f", "<< /A 1  /B 2 >>"},  // form feed is PDF whitespace too
       {">", ">"},
       {"", ""},
       {"   ", "   "},

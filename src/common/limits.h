@@ -2,6 +2,7 @@
 // walk. Each says why it is where it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Object numbers above this are not indexed: tables indexed by number stay
@@ -12,6 +13,14 @@ inline constexpr int32_t kMaxObjectNumber = 8388607;
 // The largest output accepted for one inflated stream: a guard against
 // decompression bombs in damaged or hostile files.
 inline constexpr uint64_t kMaxInflatedStream = 64u << 20;
+
+// A trailer dictionary holds a handful of keys: reading one looks no further
+// than this, so that a file full of damaged trailers stays linear to load.
+inline constexpr int32_t kMaxTrailerBytes = 64 * 1024;
+
+// Only the newest trailers found by scanning a damaged file are read for
+// their keys; older ones are stale, and a file may hold any number.
+inline constexpr size_t kMaxScannedTrailers = 64;
 
 // Page trees deeper than this are damaged or hostile; real ones have a
 // handful of levels.

@@ -2,6 +2,8 @@
 
 #include "pdf/dict_values.h"
 
+#include "common/limits.h"
+
 namespace {
 
 // Returns the position of the key, -1 when the dictionary has none, or -2
@@ -64,6 +66,13 @@ bool read_int_token(Bytes s, int32_t *p, int64_t *out) {
 }
 
 }  // namespace
+
+int32_t trailer_end(Bytes s, int32_t start) {
+  const int64_t window = static_cast<int64_t>(start) + kMaxTrailerBytes;
+  const int32_t limit = window < size_of(s) ? static_cast<int32_t>(window) : size_of(s);
+  const int32_t close = find_dict_close(s, start, limit);
+  return close > start ? close : limit;
+}
 
 int32_t key_value_pos(Bytes s, int32_t start, int32_t end, std::string_view key) {
   if (end > size_of(s)) end = size_of(s);

@@ -27,6 +27,10 @@ int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name);
 // Readers of one value of a dictionary's own keys (not keys nested in its
 // values), for a dictionary whose "<<" is at start within [0, end) of s.
 
+// Returns the end of the trailer dictionary at start: just past its ">>",
+// or kMaxTrailerBytes further when it does not close by then.
+int32_t trailer_end(Bytes s, int32_t start);
+
 // Returns the position of the value of key (after whitespace), or -1 when
 // the dictionary has no such key.
 int32_t key_value_pos(Bytes s, int32_t start, int32_t end, std::string_view key);

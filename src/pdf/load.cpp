@@ -168,8 +168,8 @@ bool is_file_structure(Bytes s, const ObjEntry &e) {
 // each.
 void read_trailer_keys(PdfDoc &doc, const std::vector<int32_t> &newest_first) {
   const Bytes s = doc_bytes(doc);
-  const int32_t end = doc.length;
   for (const int32_t t : newest_first) {
+    const int32_t end = trailer_end(s, t);
     if (doc.root_num < 0) {
       doc.root_num = dict_key_ref(s, t, end, "Root");
       if (doc.root_num < 0) doc.root_num = static_cast<int32_t>(dict_key_int(s, t, end, "Root", -1));
@@ -309,8 +309,7 @@ void build_object_index(PdfDoc &doc) {
   Unlisted unlisted{x, {}, {}};
   if (x.usable) {
     for (const int32_t t : x.trailers) {
-      const int32_t close = find_dict_close(s, t, -1);
-      if (close > t) for_each_reference(s, t, close, [&unlisted](int32_t n) { unlisted.note(n); });
+      for_each_reference(s, t, trailer_end(s, t), [&unlisted](int32_t n) { unlisted.note(n); });
     }
     for (const Slot &sl : b.slots)
       if (sl.present) unlisted.note_references(s, sl.entry);
@@ -337,7 +336,9 @@ void build_object_index(PdfDoc &doc) {
     // What the filled objects refer to in turn is looked for too.
     for (size_t i = 0; i < unlisted.found.size(); ++i) fill(unlisted.found[i]);
     // Trailers found by the scan come after those of the chain, newest first.
-    for (auto it = scan.trailers.rbegin(); it != scan.trailers.rend(); ++it)
+    size_t taken = 0;
+    for (auto it = scan.trailers.rbegin(); it != scan.trailers.rend() && taken < kMaxScannedTrailers;
+         ++it, ++taken)
       trailers.push_back(*it);
   }
   // The input's own structure is not part of the document.

@@ -177,7 +177,7 @@ XrefData read_xref(Bytes s) {
     if (kw_at(s, p, "xref")) {
       trailer = read_table(s, p + 4, section, d);
       if (trailer >= 0) {
-        const int64_t stream = dict_key_int(s, trailer, size_of(s), "XRefStm", -1);
+        const int64_t stream = dict_key_int(s, trailer, trailer_end(s, trailer), "XRefStm", -1);
         if (stream > 0) (void)read_xref_stream(s, stream, section, d);
       }
     } else {
@@ -186,9 +186,10 @@ XrefData read_xref(Bytes s) {
     if (trailer < 0) return d;  // a section that cannot be read ends the chain
     d.trailers.push_back(trailer);
     if (section == 0) d.usable = true;
-    offset = dict_key_int(s, trailer, size_of(s), "Prev", -1);
+    const int32_t end = trailer_end(s, trailer);
+    offset = dict_key_int(s, trailer, end, "Prev", -1);
     // A /Prev that is not an offset leaves the older sections unread.
-    if (offset < 0 && find_dict_key(s, trailer, size_of(s), "Prev") >= 0) return d;
+    if (offset < 0 && find_dict_key(s, trailer, end, "Prev") >= 0) return d;
   }
   return d;
 }
