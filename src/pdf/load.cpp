@@ -254,17 +254,16 @@ void for_each_reference_of(Bytes file, const ObjEntry &e, Found found) {
 constexpr int64_t kSizeSlack = 65536;
 
 // Moves the final index into doc: one entry per number in number order, the
-// lookup table, and the first number free for new objects.
-void finish_index(PdfDoc &doc, std::vector<Slot> &slots, int32_t xref_top) {
+// lookup table, and the first number free for new objects (above every
+// number used, listed, or referred to: `referenced`).
+void finish_index(PdfDoc &doc, std::vector<Slot> &slots, int32_t xref_top, int32_t referenced) {
   doc.objs.clear();
-  int32_t top = xref_top;
+  int32_t top = xref_top > referenced ? xref_top : referenced;
   for (Slot &sl : slots) {
     if (!sl.present) continue;
     doc.objs.push_back(sl.entry);
     if (sl.entry.num > top) top = sl.entry.num;
   }
-  for (const ObjEntry &e : doc.objs)
-    for_each_reference_of(doc_bytes(doc), e, [&top](int32_t n) { top = n > top ? n : top; });
   if (doc.size - 1 > top && doc.size - 1 <= kMaxObjectNumber && doc.size - 1 <= top + kSizeSlack)
     top = static_cast<int32_t>(doc.size - 1);
   doc.max_obj_num = top;
@@ -281,7 +280,10 @@ struct Unlisted {
   std::vector<uint8_t> seen;
   std::vector<int32_t> found;
 
+  int32_t largest = 0;  // the largest number referred to at all
+
   void note(int32_t n) {
+    if (n > largest) largest = n;
     const auto k = static_cast<size_t>(n);
     if (k < x.entries.size() && x.entries[k].kind != XrefKind::none) return;
     if (k >= seen.size()) seen.resize(k + 1, 0);
@@ -358,7 +360,7 @@ void build_object_index(PdfDoc &doc) {
       break;
     }
   }
-  finish_index(doc, b.slots, xref_top);
+  finish_index(doc, b.slots, xref_top, unlisted.largest);
 }
 
 void settle_catalog(PdfDoc &doc) {

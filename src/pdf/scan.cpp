@@ -14,8 +14,6 @@ bool is_terminator(uint8_t c) {
   }
 }
 
-bool is_letter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 
 // Returns the position after the literal string whose '(' is at open,
 // stopping at stop when it does not close. A backslash skips the next byte.
@@ -66,23 +64,6 @@ bool bytes_at(Bytes s, int32_t pos, std::string_view word) {
   return pos >= 0 && static_cast<size_t>(pos) + word.size() <= s.size() &&
          std::memcmp(s.data() + pos, word.data(), word.size()) == 0;
 }
-
-bool is_pdf_ws(uint8_t c) {
-  return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
-}
-bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
-bool is_alnum(uint8_t c) { return is_letter(c) || is_digit(c); }
-bool is_name_continuing(uint8_t c) { return is_alnum(c) || c == '+' || c == '-' || c == '_'; }
-bool is_pdf_delimiter(uint8_t c) {
-  switch (c) {
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/':
-    case '%':
-      return true;
-    default:
-      return false;
-  }
-}
-bool is_regular(uint8_t c) { return !is_pdf_ws(c) && !is_pdf_delimiter(c); }
 
 int32_t skip_ws(Bytes s, int32_t pos) {
   const int32_t end = size_of(s);

@@ -73,12 +73,26 @@ int32_t skip_pdf_value(Bytes s, int32_t pos);
 // skip_pdf_value says. -1 when it does not end.
 int32_t skip_object_value(Bytes s, int32_t p);
 
-// Byte classes, for the engine's own scanning.
-bool is_pdf_ws(uint8_t c);
-bool is_digit(uint8_t c);
-bool is_alnum(uint8_t c);
-bool is_name_continuing(uint8_t c);
+// Byte classes, for the engine's own scanning. Inline: every scanner's
+// inner loop asks them.
+inline bool is_pdf_ws(uint8_t c) {
+  return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+}
+inline bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+inline bool is_letter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline bool is_alnum(uint8_t c) { return is_letter(c) || is_digit(c); }
+inline bool is_name_continuing(uint8_t c) {
+  return is_alnum(c) || c == '+' || c == '-' || c == '_';
+}
 // A delimiter of the PDF syntax: ( ) < > [ ] { } / %.
-bool is_pdf_delimiter(uint8_t c);
+inline bool is_pdf_delimiter(uint8_t c) {
+  switch (c) {
+    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/':
+    case '%':
+      return true;
+    default:
+      return false;
+  }
+}
 // A byte that continues a token: neither whitespace nor a delimiter.
-bool is_regular(uint8_t c);
+inline bool is_regular(uint8_t c) { return !is_pdf_ws(c) && !is_pdf_delimiter(c); }
