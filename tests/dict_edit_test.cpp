@@ -400,6 +400,8 @@ TEST(RewritePageDict, Variants) {
       {"hex string at the end",
        with_root("", {{3, 0, "<< /Type /Page /Contents 5 0 R /ID <AB>>>"}}), "14 0 R",
        "<< /Type /Page /ID <AB> /Contents 14 0 R  /Resources << >> >>"},
+      {"untyped page gains /Type", with_root("", {{3, 0, "<< /Contents 5 0 R >>"}}), "14 0 R",
+       "<<  /Contents 14 0 R  /Resources << >>  /Type /Page >>"},
       {"inline annotation with /Contents",
        with_root("", {{3, 0, "<< /Type /Page /Annots [<< /Contents (hi) >>] /Contents 5 0 R >>"}}),
        "14 0 R",

@@ -120,5 +120,10 @@ std::string rewrite_page_dict(const PdfDoc &doc, const ObjEntry &page, const Pag
   dict_append_before_close(text, " /Contents " + contents);
   dict_append_before_close(text, " /Resources " +
                                      (state.resources.empty() ? "<< >>" : state.resources));
+  // A page found by its place in the tree may lack /Type, which ISO 32000
+  // requires; the rewritten page states it.
+  const Bytes dict(reinterpret_cast<const uint8_t *>(text.data()), text.size());
+  if (find_dict_key(dict, 0, size_of(dict), "Type") < 0)
+    dict_append_before_close(text, " /Type /Page");
   return text;
 }
