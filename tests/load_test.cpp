@@ -941,6 +941,7 @@ TEST(LoadCost, UnterminatedBodiesCostOneScan) {
       {"unterminated strings in dictionaries", "1 0 obj << /T (x >> endobj ", 20000},
       {"unterminated strings in streams' dictionaries", "1 0 obj << /T (x >> stream\ne ", 20000},
       {"unclosed trailers", "1 0 obj e trailer << /Root 1 0 R /Prev [ ", 20000},
+      {"streams with indirect lengths without endstream", "1 0 obj << /Length 9 0 R >> stream\ne ", 20000},
   };
   for (const Case &c : cases) {
     std::string text;

@@ -44,10 +44,11 @@ int32_t integer_body(Bytes s, const ObjectHeader &h) {
 // holding the length that ends the data at one of the first "endstream"
 // keywords after it; -1 when no candidate fits. Data that quotes other PDF
 // files holds "endstream" keywords of its own, which this tells apart.
-int32_t length_from_following_object(Bytes s, const ObjEntry &e, int32_t num) {
+int32_t length_from_following_object(Bytes s, const ObjEntry &e, int32_t num,
+                                     KeywordMemo &endstream) {
   int32_t from = e.data_pos;
   for (int k = 0; k < kLengthCandidates; ++k) {
-    const int32_t es = find_end_keyword(s, from, size_of(s), "endstream");
+    const int32_t es = find_end_keyword_memo(s, from, endstream);
     if (es < 0) return -1;
     from = es + 9;
     int32_t q = skip_ws(s, es + 9);
@@ -112,7 +113,7 @@ ScanResult scan_file_objects(Bytes s, const std::function<int32_t(int32_t)> &ind
         declared = indirect_length(indirect);
         const auto known = integers.find(indirect);
         if (declared < 0 && known != integers.end()) declared = known->second;
-        if (declared < 0) declared = length_from_following_object(s, e, indirect);
+        if (declared < 0) declared = length_from_following_object(s, e, indirect, ends[0]);
       }
       settle_stream_extent(s, e, declared, end, ends);
       resume = e.data_end >= 0 ? e.data_end : e.data_pos;
