@@ -553,6 +553,61 @@ TEST_P(Repairs, ReadAsTheIntactDocument) {
 INSTANTIATE_TEST_SUITE_P(Damage, Repairs, ::testing::ValuesIn(kRepairs),
                          [](const ::testing::TestParamInfo<RepairCase> &p) { return p.param.name; });
 
+// Faults guarded: a stamped document that loses its identity (the first
+// element of /ID, its version) or keeps the identifier of the unchanged file.
+
+// Returns the elements of the trailer's /ID as qpdf shows them.
+std::vector<std::string> ids_of(const std::string &path) {
+  const std::string trailer = must_run({tools().qpdf, "--show-object=trailer", path}).out;
+  std::vector<std::string> ids;
+  const size_t at = trailer.find("/ID [");
+  if (at == std::string::npos) return ids;
+  for (size_t p = trailer.find('<', at); p != std::string::npos && p < trailer.find(']', at);
+       p = trailer.find('<', p + 1))
+    ids.push_back(trailer.substr(p, trailer.find('>', p) - p + 1));
+  return ids;
+}
+
+TEST_F(E2e, IdentityAndVersionAreKept) {
+  // Ghostscript writes PDF 1.7 with an /ID.
+  const std::string gs = ghostscript_pdf(dir(), "gs", {{612, 792, {"Identity words"}, ""}});
+  testpdf::Options pdf20;
+  pdf20.header = "%PDF-2.0\n";
+  const std::string no_id = testpdf::build(
+      {{1, 0, "<< /Type /Catalog /Pages 2 0 R /Version /2.0 >>"},
+       {2, 0, "<< /Type /Pages /Kids [4 0 R] /Count 1 >>"},
+       {3, 0, kFont},
+       {4, 0, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R >>"},
+       {5, 0, testpdf::stream("", show(72, 700, "Version words"))}},
+      1, pdf20);
+  const std::string plain = write_doc(dir(), "plain", testpdf::simple_document({"Old words"}));
+  const std::string two = write_doc(dir(), "two", no_id);
+  struct Case { std::string in; const char *version; bool has_id; };
+  for (const Case &c : {Case{gs, "%PDF-1.7", true}, Case{two, "%PDF-2.0", false}, Case{plain, "%PDF-1.4", false}}) {
+    const std::string out = dir() + "/out.pdf", again = dir() + "/again.pdf", other = dir() + "/other.pdf";
+    ASSERT_EQ(folimark_text(c.in.c_str(), out.c_str(), kStamp, 72, 72, 12, 1, 0, 0, 0, 0), 1) << folimark_last_error();
+    ASSERT_EQ(folimark_text(c.in.c_str(), again.c_str(), kStamp, 72, 72, 12, 1, 0, 0, 0, 0), 1);
+    ASSERT_EQ(folimark_text(c.in.c_str(), other.c_str(), "OTHER", 72, 72, 12, 1, 0, 0, 0, 0), 1);
+    EXPECT_EQ(testpdf::read_file(out).substr(0, 8), c.version) << c.in;
+    EXPECT_EQ(qpdf_problems(out), "") << c.in;
+    const std::vector<std::string> before = ids_of(c.in), after = ids_of(out);
+    ASSERT_EQ(after.size(), 2u) << c.in;
+    if (c.has_id) {
+      ASSERT_EQ(before.size(), 2u);
+      EXPECT_EQ(after[0], before[0]) << c.in;
+      EXPECT_NE(after[1], before[1]) << c.in;
+    } else {
+      EXPECT_EQ(after[0], after[1]) << c.in;  // a new identifier, given twice
+      EXPECT_EQ(after[0].size(), 34u) << c.in;
+    }
+    EXPECT_EQ(ids_of(again), after) << "the same stamp of the same input gives the same file";
+    EXPECT_NE(ids_of(other)[1], after[1]) << "another stamp gives another identifier";
+    if (c.in == two) {
+      EXPECT_NE(qdf_text(out).find("/Version /2.0"), std::string::npos) << "the catalog's /Version stays";
+    }
+  }
+}
+
 // The qpdf variant above really holds its pages inside object streams, so
 // that the stamped pages are ones the reader took from an object stream.
 TEST_F(E2e, ObjectStreamVariantHoldsPagesInObjectStreams) {

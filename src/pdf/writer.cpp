@@ -8,14 +8,18 @@
 #include "common/error.h"
 #include "pdf/body_edits.h"
 #include "pdf/dict_edit.h"
+#include "pdf/identity.h"
 #include "pdf/number_text.h"
 #include "platform/file_io.h"
 
 namespace {
 
-// The header: version, then a comment of four high bytes so that transfer
+// After the header's version, a comment of four high bytes so that transfer
 // programs treat the file as binary.
-constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+constexpr char kBinaryMark[] = "\n%\xE2\xE3\xCF\xD3\n";
+
+// How much of the stamp's new objects the output's identifier is made from.
+constexpr uint64_t kIdSample = 64 * 1024;
 
 struct Writer {
   ByteBuf &out;
@@ -184,8 +188,13 @@ void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
   w.gens.assign(static_cast<size_t>(last_num) + 16, 0);
   step = WriteStep::composing;
   buf_reserve(out, 65536);
-  buf_bytes(out, kHeader, sizeof kHeader - 1);
+  put(w, "%PDF-");
+  put(w, output_version(doc_bytes(doc)));
+  buf_bytes(out, kBinaryMark, sizeof kBinaryMark - 1);
   write_new_objects(w, request, doc, plan);
+  // The stamp's own objects, with the input's size and identity, tell this
+  // output from the input and from other stamps of it.
+  const uint64_t new_objects_end = out.length;
 
   // The first selected page of each object number, in page order.
   std::vector<int32_t> stamped_page(static_cast<size_t>(doc.max_obj_num) + 1, -1);
@@ -238,6 +247,15 @@ void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
     put(w, " /Info ");
     put_reference(w, doc.out_info_num);
   }
+  // The second element of /ID comes from the start of the stamp's objects
+  // (which hold what the request asked for), their size, and the input's
+  // size and identity: cheap, and it differs with any of them.
+  const size_t sampled = static_cast<size_t>(new_objects_end < kIdSample ? new_objects_end : kIdSample);
+  std::string changed(reinterpret_cast<const char *>(out.data), sampled);
+  changed += std::to_string(new_objects_end) + " " + std::to_string(doc.length) + doc.trailer_id;
+  put(w, " /ID ");
+  put(w, output_id(doc.trailer_id,
+                   {reinterpret_cast<const uint8_t *>(changed.data()), changed.size()}));
   put(w, " >>\nstartxref\n");
   put_int(w, xref);
   put(w, "\n%%EOF\n");
