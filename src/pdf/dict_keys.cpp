@@ -53,13 +53,8 @@ bool read_int_token(Bytes s, int32_t *p, int64_t *out) {
   int32_t q = *p;
   bool negative = false;
   if (q < end && (s[q] == '+' || s[q] == '-')) negative = s[q++] == '-';
-  const int32_t digits = q;
   int64_t v = 0;
-  while (q < end && is_digit(s[q])) {
-    if (q - digits >= 18) return false;
-    v = v * 10 + (s[q++] - '0');
-  }
-  if (q == digits || (q < end && s[q] == '.')) return false;
+  if (!read_digits(s, &q, 18, &v) || (q < end && s[q] == '.')) return false;
   *p = q;
   *out = negative ? -v : v;
   return true;

@@ -141,16 +141,20 @@ std::vector<Slot> reconstructed_slots(Builder &b, const ScanResult &scan) {
     found[n].present = true;
   };
   for (const ObjEntry &e : scan.objects) put(e);
-  const std::vector<Slot> plain = found;
-  for (const Slot &sl : plain) {
-    if (!sl.present || !sl.entry.is_stream) continue;
+  // Which numbers the file itself defines, before members are added.
+  std::vector<uint8_t> in_file(found.size(), 0);
+  std::vector<size_t> streams;
+  for (size_t n = 0; n < found.size(); ++n) {
+    if (!found[n].present) continue;
+    in_file[n] = 1;
+    if (found[n].entry.is_stream) streams.push_back(n);
+  }
+  for (const size_t n : streams) {
     ObjectStream stream;
-    if (!open_object_stream(b.doc, sl.entry, stream)) continue;
+    if (!open_object_stream(b.doc, found[n].entry, stream)) continue;
     for (size_t k = 0; k < stream.members.size(); ++k) {
-      const int32_t num = stream.members[k].num;
-      const bool plain_def = static_cast<size_t>(num) < plain.size() &&
-                             plain[static_cast<size_t>(num)].present;
-      if (!plain_def) put(object_stream_member(stream, k));
+      const auto num = static_cast<size_t>(stream.members[k].num);
+      if (num >= in_file.size() || in_file[num] == 0) put(object_stream_member(stream, k));
     }
   }
   return found;

@@ -10,22 +10,6 @@ namespace {
 // not a header (and would overflow).
 constexpr int kMaxHeaderDigits = 10;
 
-// Returns the end of the run of digits at p (p itself when there is none),
-// or -1 when the run is too long for a header number.
-int32_t digits_end(Bytes s, int32_t p, int64_t *value) {
-  const int32_t end = size_of(s);
-  int64_t v = 0;
-  int32_t q = p;
-  while (q < end && is_digit(s[q])) {
-    if (q - p >= kMaxHeaderDigits) return -1;
-    v = v * 10 + (s[q] - '0');
-    ++q;
-  }
-  *value = v;
-  return q;
-}
-
-
 // Returns the first byte of stream data after the "stream" keyword at kw:
 // spaces and tabs, then one CR LF, CR or LF, are passed over.
 int32_t stream_data_start(Bytes s, int32_t kw) {
@@ -57,13 +41,13 @@ bool read_object_header(Bytes s, int32_t pos, ObjectHeader *out) {
   const int32_t p = skip_ws(s, pos);
   if (p < 0 || p >= end || !is_digit(s[p])) return false;
   int64_t num = 0, gen = 0;
-  const int32_t num_end = digits_end(s, p, &num);
-  if (num_end < 0) return false;
-  const int32_t g = skip_ws(s, num_end);
-  if (g == num_end || g >= end || !is_digit(s[g])) return false;
-  const int32_t gen_end = digits_end(s, g, &gen);
-  if (gen_end < 0) return false;
-  const int32_t k = skip_ws(s, gen_end);
+  int32_t q = p;
+  if (!read_digits(s, &q, kMaxHeaderDigits, &num)) return false;
+  const int32_t g = skip_ws(s, q);
+  if (g == q) return false;  // the two numbers need whitespace between them
+  q = g;
+  if (!read_digits(s, &q, kMaxHeaderDigits, &gen)) return false;
+  const int32_t k = skip_ws(s, q);
   if (!kw_at(s, k, "obj") || num > INT32_MAX || gen > INT32_MAX) return false;
   out->num = static_cast<int32_t>(num);
   out->gen = static_cast<int32_t>(gen);

@@ -65,6 +65,21 @@ bool bytes_at(Bytes s, int32_t pos, std::string_view word) {
          std::memcmp(s.data() + pos, word.data(), word.size()) == 0;
 }
 
+bool read_digits(Bytes s, int32_t *pos, int max_digits, int64_t *out) {
+  const int32_t end = size_of(s);
+  const int32_t start = *pos;
+  int32_t q = start;
+  int64_t v = 0;
+  while (q >= 0 && q < end && is_digit(s[q])) {
+    if (q - start >= max_digits) return false;
+    v = v * 10 + (s[q++] - '0');
+  }
+  if (q == start) return false;
+  *pos = q;
+  *out = v;
+  return true;
+}
+
 int32_t skip_ws(Bytes s, int32_t pos) {
   const int32_t end = size_of(s);
   while (pos >= 0 && pos < end) {

@@ -67,6 +67,11 @@ int32_t find_kw(Bytes s, int32_t start, std::string_view keyword);
 // Dictionaries end as find_dict_close finds; arrays skip the strings inside.
 int32_t skip_pdf_value(Bytes s, int32_t pos);
 
+// Returns true with the value of the run of digits at *pos (no sign, no
+// whitespace first) and *pos moved past it; false when no digit stands there
+// or the run is longer than max_digits (at most 18), *pos then unchanged.
+bool read_digits(Bytes s, int32_t *pos, int max_digits, int64_t *out);
+
 // Returns the end of the value at p as an object's body reads it: a number
 // stops at the first byte that cannot continue it ("74191endobj" is the
 // number 74191), a reference "n g R" is one value, anything else ends where

@@ -31,16 +31,12 @@ void put_entry(XrefData &d, int64_t num, XrefEntry entry, int section) {
   slot = entry;
 }
 
-// Reads an unsigned decimal of at most 10 digits at *p (after whitespace).
+// Reads an unsigned decimal of at most 10 digits at *p (after whitespace),
+// as the fields of a cross-reference table are written.
 bool read_field(Bytes s, int32_t *p, int64_t *out) {
-  const int32_t end = size_of(s);
   int32_t q = skip_ws(s, *p);
-  const int32_t start = q;
-  int64_t v = 0;
-  while (q < end && is_digit(s[q]) && q - start < 10) v = v * 10 + (s[q++] - '0');
-  if (q == start || (q < end && is_digit(s[q]))) return false;
+  if (!read_digits(s, &q, 10, out)) return false;
   *p = q;
-  *out = v;
   return true;
 }
 
