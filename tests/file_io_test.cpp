@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/file_io.h"
 #include "support/pdf_builder.h"
 
 namespace fs = std::filesystem;
@@ -63,6 +64,21 @@ TEST(FileIo, OutputThatCannotBeReplacedFails) {
       << message;
   EXPECT_TRUE(fs::is_directory(dir / "inside"));
   expect_no_temporary_files(dir.parent_path());
+}
+
+// An output abandoned before its commit (a failure while it is composed)
+// leaves the file at its path as it was, and no temporary file.
+TEST(FileIo, UncommittedOutputLeavesThePathAsItWas) {
+  const std::string path = testpdf::temp_path("abandoned.pdf");
+  testpdf::write_file(path, "the file as it was");
+  {
+    OutputFile out;
+    ASSERT_EQ(output_open(out, path.c_str()).status, WriteStatus::ok);
+    const std::string text = "half of a new file";
+    EXPECT_TRUE(output_write(out, {reinterpret_cast<const uint8_t *>(text.data()), text.size()}));
+  }
+  EXPECT_EQ(testpdf::read_file(path), "the file as it was");
+  expect_no_temporary_files(fs::path(path).parent_path());
 }
 
 // An output in a folder that does not exist fails before anything is made.

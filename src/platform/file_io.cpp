@@ -184,14 +184,6 @@ MallocReadResult read_whole_file_malloc(const char *path) {
 
 namespace {
 
-// Writes bytes to an open file and closes it; false when any step failed.
-bool write_and_close(std::FILE *f, std::span<const uint8_t> bytes) {
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool flushed = std::fflush(f) == 0;
-  const bool closed = std::fclose(f) == 0;
-  return written && flushed && closed;
-}
-
 // Where the new file must go: an existing symbolic link is followed, so that
 // the file it names is replaced and the link stays.
 std::string replacement_target(const char *path) {
@@ -229,36 +221,68 @@ bool is_special_file(const char *path) {
 
 }  // namespace
 
-WriteResult replace_file(const char *path, std::span<const uint8_t> bytes) {
+OutputFile::~OutputFile() {
+  if (file != nullptr) std::fclose(file);
+  if (!temp.empty()) std::remove(temp.c_str());
+}
+
+WriteResult output_open(OutputFile &out, const char *path) {
   WriteResult result;
   if (is_special_file(path)) {
-    std::FILE *f = std::fopen(path, "wb");
-    if (f == nullptr) {
-      result.status = WriteStatus::cannot_open;
-      result.error_number = errno;
-    } else if (!write_and_close(f, bytes)) {
-      result.status = WriteStatus::write_failed;
+    out.file = std::fopen(path, "wb");
+  } else {
+    // Both names are kept before the file exists, so that nothing which
+    // fails after it is made can lose track of it.
+    out.target = replacement_target(path);
+    out.temp = temporary_name(out.target.c_str());
+    out.file = open_new_file(out.temp);
+    if (out.file == nullptr) {
+      const int saved = errno;
+      out.temp.clear();
+      errno = saved;
     }
-    return result;
   }
-  const std::string target = replacement_target(path);
-  const std::string temp = temporary_name(target.c_str());
-  std::FILE *raw = open_new_file(temp);
-  if (raw == nullptr) {
+  if (out.file == nullptr) {
     result.status = WriteStatus::cannot_open;
     result.error_number = errno;
-    return result;
   }
-  if (!write_and_close(raw, bytes)) {
-    std::remove(temp.c_str());
+  return result;
+}
+
+bool output_write(OutputFile &out, std::span<const uint8_t> bytes) {
+  if (out.write_failed || out.file == nullptr) return false;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.file) != bytes.size())
+    out.write_failed = true;
+  return !out.write_failed;
+}
+
+WriteResult output_commit(OutputFile &out) {
+  WriteResult result;
+  if (out.file == nullptr) {
     result.status = WriteStatus::write_failed;
     return result;
   }
-  if (!rename_over(temp, target.c_str())) {
-    result.error_number = errno;
-    std::remove(temp.c_str());
+  const bool flushed = std::fflush(out.file) == 0;
+  const bool closed = std::fclose(out.file) == 0;
+  out.file = nullptr;
+  if (out.write_failed || !flushed || !closed) {
+    result.status = WriteStatus::write_failed;
+    return result;  // the destructor removes the temporary file
+  }
+  if (out.temp.empty()) return result;  // written in place
+  if (!rename_over(out.temp, out.target.c_str())) {
     result.status = WriteStatus::cannot_open;
+    result.error_number = errno;
     return result;
   }
+  out.temp.clear();
   return result;
+}
+
+WriteResult replace_file(const char *path, std::span<const uint8_t> bytes) {
+  OutputFile out;
+  const WriteResult opened = output_open(out, path);
+  if (opened.status != WriteStatus::ok) return opened;
+  output_write(out, bytes);
+  return output_commit(out);
 }

@@ -1,8 +1,10 @@
 // The few file operations the engine needs from the platform: reading a
-// whole file and replacing a file only once its new contents are complete.
+// whole file, and writing a new file that replaces the one at its path only
+// once its contents are complete.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <span>
@@ -47,6 +49,34 @@ struct WriteResult {
   WriteStatus status = WriteStatus::ok;
   int error_number = 0;
 };
+
+// A file being written: a temporary file beside the output path, which
+// takes the path's place only on commit. One destroyed uncommitted removes
+// its temporary file, so a failure never changes what is at the path (which
+// may be the input). A path that names a device or a pipe is written in
+// place, as renaming a file over it would replace the device.
+struct OutputFile {
+  std::FILE *file = nullptr;
+  std::string temp;    // the temporary file; empty when writing in place
+  std::string target;  // the name the temporary file takes on commit
+  bool write_failed = false;
+
+  OutputFile() = default;
+  OutputFile(const OutputFile &) = delete;
+  OutputFile &operator=(const OutputFile &) = delete;
+  ~OutputFile();
+};
+
+// Returns ok with out open for writing the file at path, or why it cannot
+// be made (errno in error_number).
+WriteResult output_open(OutputFile &out, const char *path);
+
+// Returns false when these bytes or earlier ones could not be written.
+bool output_write(OutputFile &out, std::span<const uint8_t> bytes);
+
+// Returns ok once every byte written is flushed, the file closed and moved
+// onto its path; otherwise the temporary file is gone and the path as it was.
+WriteResult output_commit(OutputFile &out);
 
 // Writes bytes to a temporary file beside path and renames it over path
 // only when every byte is on disk, so a failure never destroys an existing
