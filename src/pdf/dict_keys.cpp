@@ -114,9 +114,29 @@ std::vector<int64_t> dict_key_ints(Bytes s, int32_t start, int32_t end, std::str
   return out;
 }
 
-bool dict_type_is(Bytes s, int32_t start, int32_t end, std::string_view type) {
-  const int32_t p = key_value_pos(s, start, end, "Type");
+bool dict_key_name_is(Bytes s, int32_t start, int32_t end, std::string_view key,
+                      std::string_view name) {
+  const int32_t p = key_value_pos(s, start, end, key);
   if (p < 0 || p >= size_of(s) || s[p] != '/') return false;
   const int32_t name_end = skip_pdf_value(s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s))), p);
-  return name_end - p - 1 == static_cast<int32_t>(type.size()) && bytes_at(s, p + 1, type);
+  return name_end - p - 1 == static_cast<int32_t>(name.size()) && bytes_at(s, p + 1, name);
+}
+
+bool dict_type_is(Bytes s, int32_t start, int32_t end, std::string_view type) {
+  return dict_key_name_is(s, start, end, "Type", type);
+}
+
+std::vector<int32_t> array_elements(Bytes s, int32_t pos, int32_t end) {
+  std::vector<int32_t> elements;
+  if (end > size_of(s)) end = size_of(s);
+  if (pos < 0 || pos >= end || s[pos] != '[') return elements;
+  const Bytes range = s.first(static_cast<size_t>(end));
+  int32_t p = skip_ws(range, pos + 1);
+  while (p < end && s[p] != ']') {
+    const int32_t next = skip_pdf_value(range, p);
+    if (next <= p) break;
+    elements.push_back(p);
+    p = skip_ws(range, next);
+  }
+  return elements;
 }

@@ -46,5 +46,14 @@ int32_t dict_key_ref(Bytes s, int32_t start, int32_t end, std::string_view key);
 // the first element that is not an integer; empty when there is no array.
 std::vector<int64_t> dict_key_ints(Bytes s, int32_t start, int32_t end, std::string_view key);
 
+// Returns true when the value of key is the name `name` (written directly).
+bool dict_key_name_is(Bytes s, int32_t start, int32_t end, std::string_view key,
+                      std::string_view name);
+
 // Returns true when the dictionary's /Type is the name `type`.
 bool dict_type_is(Bytes s, int32_t start, int32_t end, std::string_view type);
+
+// Returns the positions of the elements of the array whose '[' is at pos,
+// within [pos, end) of s; a reference "n g R" is one element. Reading stops
+// at the array's "]", at its end, or at bytes that are no value.
+std::vector<int32_t> array_elements(Bytes s, int32_t pos, int32_t end);

@@ -271,6 +271,7 @@ void finish_index(PdfDoc &doc, std::vector<Slot> &slots, int32_t xref_top, int32
   if (doc.size - 1 > top && doc.size - 1 <= kMaxObjectNumber && doc.size - 1 <= top + kSizeSlack)
     top = static_cast<int32_t>(doc.size - 1);
   doc.max_obj_num = top;
+  doc.loaded_max_num = top;
   doc.index_of_num.assign(static_cast<size_t>(top) + 1, -1);
   for (size_t i = 0; i < doc.objs.size(); ++i)
     doc.index_of_num[static_cast<size_t>(doc.objs[i].num)] = static_cast<int32_t>(i);
@@ -306,11 +307,16 @@ void build_object_index(PdfDoc &doc) {
   const XrefData x = read_xref(s);
   doc.startxref_offset = x.startxref;
   doc.startxref_seen = x.startxref >= 0 ? 1 : 0;
+  doc.xref_is_stream = x.newest_is_stream ? 1 : 0;
   Builder b{doc, s, {}, {}, {}, {}};
   if (x.usable) {
     place_file_objects(b, x);
     place_compressed_objects(b, x);
   }
+  // Data that cannot be read whole, or entries that miss their objects, are
+  // repaired from the scan below; so is any object the scan supplies. A
+  // number that is referred to but defined nowhere is no repair.
+  doc.xref_repaired = !x.usable || !x.complete || !b.pending.empty() ? 1 : 0;
   std::vector<int32_t> trailers = x.usable ? x.trailers : std::vector<int32_t>{};
   Unlisted unlisted{x, {}, {}};
   if (x.usable) {
@@ -328,6 +334,7 @@ void build_object_index(PdfDoc &doc) {
       if (num > 0 && static_cast<size_t>(num) < found.size() &&
           found[static_cast<size_t>(num)].present &&
           (static_cast<size_t>(num) >= b.slots.size() || !b.slots[static_cast<size_t>(num)].present)) {
+        doc.xref_repaired = 1;
         b.slot(num) = found[static_cast<size_t>(num)];
         unlisted.note_references(s, b.slot(num).entry);
       }

@@ -86,30 +86,6 @@ struct Walk {
   std::map<std::pair<int32_t, int32_t>, int32_t> made;
 };
 
-// Returns the range of the value at pos, following a reference "n g R" to
-// the body of object n (then stored in *followed, else 0 there). The
-// range's start is the value's first byte.
-DictRange resolve_value(const PdfDoc &doc, const DictRange &r, int32_t pos,
-                        int32_t *followed = nullptr) {
-  if (followed != nullptr) *followed = 0;
-  DictRange v = r;
-  v.start = skip_ws(r.bytes, pos);
-  if (v.start >= r.end || !is_digit(r.bytes[v.start])) return v;
-  int32_t p = v.start;
-  const int32_t num = parse_int_at(r.bytes, &p);
-  p = skip_ws(r.bytes, p);
-  if (p >= r.end || !is_digit(r.bytes[p])) return v;
-  (void)parse_int_at(r.bytes, &p);
-  p = skip_ws(r.bytes, p);
-  if (p >= r.end || r.bytes[p] != 'R') return v;
-  const ObjEntry *target = find_obj(doc, num);
-  DictRange body = target != nullptr ? object_body(doc, *target) : DictRange{};
-  if (!body.present) return body;
-  body.start = skip_ws(body.bytes, body.start);
-  if (followed != nullptr) *followed = num;
-  return body;
-}
-
 // Reads the keys of the dictionary that starts the range. A dictionary that
 // cannot be walked entry by entry (damaged) is searched as text instead,
 // where the first occurrence of each key counts.

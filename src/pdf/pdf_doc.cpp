@@ -41,6 +41,27 @@ DictRange dict_range(const PdfDoc &doc, const ObjEntry &entry) {
   return dict_range_in(doc_bytes(doc), entry);
 }
 
+DictRange resolve_value(const PdfDoc &doc, const DictRange &r, int32_t pos,
+                        int32_t *followed) {
+  if (followed != nullptr) *followed = 0;
+  DictRange v = r;
+  v.start = skip_ws(r.bytes, pos);
+  if (v.start >= r.end || !is_digit(r.bytes[v.start])) return v;
+  int32_t p = v.start;
+  const int32_t num = parse_int_at(r.bytes, &p);
+  p = skip_ws(r.bytes, p);
+  if (p >= r.end || !is_digit(r.bytes[p])) return v;
+  (void)parse_int_at(r.bytes, &p);
+  p = skip_ws(r.bytes, p);
+  if (p >= r.end || r.bytes[p] != 'R') return v;
+  const ObjEntry *target = find_obj(doc, num);
+  DictRange body = target != nullptr ? object_body(doc, *target) : DictRange{};
+  if (!body.present) return body;
+  body.start = skip_ws(body.bytes, body.start);
+  if (followed != nullptr) *followed = num;
+  return body;
+}
+
 DictRange object_body(const PdfDoc &doc, const ObjEntry &entry) {
   if (entry.in_objstm || entry.is_stream) {
     DictRange r = dict_range(doc, entry);

@@ -66,10 +66,18 @@ struct PdfDoc {
   int32_t catalog_num = -1;
   int32_t out_info_num = -1;
   int64_t size = -1;         // the newest trailer's /Size, -1 if none
+  // What appending to the input needs to know: whether its index had to be
+  // repaired from a scan (cross-reference data missing, unreadable, with
+  // a broken /Prev chain or with entries that miss their objects), and the
+  // kind of its newest cross-reference section (at startxref_offset).
+  int32_t xref_repaired = 0;
+  int32_t xref_is_stream = 0;
   std::string trailer_id;    // the newest trailer's /ID array as written, or empty
   // The largest object number the input uses or refers to (or its /Size
   // names); new objects are numbered above it.
   int32_t max_obj_num = 0;
+  // max_obj_num as loading left it: objects numbered above were added since.
+  int32_t loaded_max_num = 0;
   // Index in objs of the entry for each object number 0..max_obj_num, or -1.
   // Built once after the index is final, so that lookups by number cost O(1).
   std::vector<int32_t> index_of_num;
@@ -102,6 +110,12 @@ DictRange dict_range_in(Bytes file, const ObjEntry &entry);
 // between a file object's "obj" and the end of its value. present is false
 // when the value is empty.
 DictRange object_body(const PdfDoc &doc, const ObjEntry &entry);
+
+// Returns the range of the value at pos of r, following a reference
+// "n g R" to the body of object n (then stored in *followed, else 0 there).
+// The range's start is the value's first byte.
+DictRange resolve_value(const PdfDoc &doc, const DictRange &r, int32_t pos,
+                        int32_t *followed = nullptr);
 
 // Returns 1 for a page object (/Type /Page), 2 for a page-tree node
 // (/Type /Pages), 0 otherwise.

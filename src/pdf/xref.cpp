@@ -178,6 +178,7 @@ XrefData read_xref(Bytes s) {
       }
     } else {
       trailer = read_xref_stream(s, offset, section, d);
+      if (section == 0) d.newest_is_stream = trailer >= 0;
     }
     if (trailer < 0) return d;  // a section that cannot be read ends the chain
     d.trailers.push_back(trailer);

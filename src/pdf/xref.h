@@ -38,6 +38,7 @@ struct XrefData {
   std::vector<int32_t> xref_streams;
   int32_t startxref = -1;  // the offset after the last "startxref", or -1
   bool usable = false;     // the newest section could be read
+  bool newest_is_stream = false;  // the newest section is a cross-reference stream
   bool complete = false;   // every section of the chain could be read
 };
 
