@@ -43,6 +43,12 @@ int fail_each_allocation(const std::string &out, bool leading, Call call) {
                               message.rfind("PNG decode error (png: cannot read file)", 0) == 0)
         << "allocation " << k << ": " << folimark_last_error();
     EXPECT_FALSE(std::filesystem::exists(out)) << "allocation " << k;
+    // Nor a temporary file beside it: the output is written as it is composed.
+    const std::filesystem::path out_path(out);
+    const std::string temp_prefix = out_path.filename().string() + ".tmp-";
+    for (const auto &e : std::filesystem::directory_iterator(out_path.parent_path()))
+      EXPECT_NE(e.path().filename().string().rfind(temp_prefix, 0), 0u)
+          << "allocation " << k << " left " << e.path();
   }
   return failures;
 }

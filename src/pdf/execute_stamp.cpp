@@ -1,5 +1,6 @@
 // The engine's single entry: load the input, list its pages, build the
-// stamp for every selected page and write the new file.
+// stamp for every selected page and write the new file, or for a signed
+// document append the stamp to it as an update.
 #include <new>
 
 #include "common/error.h"
@@ -7,6 +8,7 @@
 #include "pdf/load.h"
 #include "pdf/page_tree.h"
 #include "pdf/pdf_doc.h"
+#include "pdf/signatures.h"
 #include "pdf/stamp_request.h"
 #include "pdf/writer.h"
 
@@ -33,12 +35,21 @@ int run_stamp(const char *name, const char *output_path, StampRequest &request, 
   try {
     if (!load(doc)) return 0;
     stage = Stage::listing;
+    const Signing signing = document_signing(doc);
+    if (signing == Signing::no_changes)
+      return set_error("cannot stamp %s: its certification signature permits no changes", name);
+    // An update is found through the input's own cross-reference data; one
+    // appended to repaired data would not lead readers to the objects.
+    if (signing == Signing::signed_doc && doc.xref_repaired)
+      return set_error("cannot stamp %s: it is signed and its cross-reference data is damaged",
+                       name);
     if (!locate_pages(name, doc)) return 0;
     if (!check_requested_pages(doc, request)) return 0;
     stage = Stage::planning;
     build_stamp_plan(doc, request, plan);
     stage = Stage::writing;
-    if (!write_output(output_path, request, doc, plan, step)) return 0;
+    const OutputForm form = signing == Signing::none ? OutputForm::whole : OutputForm::update;
+    if (!write_output(output_path, request, doc, plan, form, step)) return 0;
   } catch (const std::bad_alloc &) {
     switch (stage) {
       case Stage::reading:

@@ -1,11 +1,15 @@
 #include "pdf/writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "common/error.h"
+#include "flate/flate.h"
 #include "pdf/body_edits.h"
 #include "pdf/dict_edit.h"
 #include "pdf/identity.h"
@@ -21,17 +25,64 @@ constexpr char kBinaryMark[] = "\n%\xE2\xE3\xCF\xD3\n";
 // How much of the stamp's new objects the output's identifier is made from.
 constexpr uint64_t kIdSample = 64 * 1024;
 
+// The output goes to the file in pieces of about this size, between
+// objects: large enough that writes are few, small enough that memory does
+// not grow with the output.
+constexpr uint64_t kFlushSize = 256 * 1024;
+
 struct Writer {
   ByteBuf &out;
   std::vector<int64_t> offsets;  // by object number; -1 when not written
   std::vector<int32_t> gens;     // generation written for each number
+  OutputFile &file;              // where out is emptied to
+  uint64_t base = 0;             // the file offset of out's first byte
+  uint64_t head_from = 0;        // the file offset where head starts
+  std::string head;              // kIdSample bytes from head_from, kept as they leave out
 };
 
 void put(Writer &w, std::string_view text) { buf_str(w.out, text); }
 void put_int(Writer &w, int64_t v) { buf_int(w.out, v); }
 
+// Returns the file offset of the next byte written.
+int64_t position(const Writer &w) { return static_cast<int64_t>(w.base + w.out.length); }
+
+// Copies into head what it still lacks of the bytes that out holds.
+void keep_head(Writer &w) {
+  const uint64_t next = w.head_from + w.head.size();
+  const uint64_t end = w.base + w.out.length;
+  if (w.head.size() >= kIdSample || next < w.base || next >= end) return;
+  const uint64_t take = std::min(kIdSample - w.head.size(), end - next);
+  w.head.append(reinterpret_cast<const char *>(w.out.data) + (next - w.base),
+                static_cast<size_t>(take));
+}
+
+// Hands what out holds to the file and empties it. A buffer that could not
+// grow has lost bytes: that is running out of memory.
+void flush(Writer &w) {
+  if (w.out.failed) throw std::bad_alloc();
+  if (w.out.length == 0) return;
+  keep_head(w);
+  output_write(w.file, buf_view(w.out));
+  w.base += w.out.length;
+  w.out.length = 0;
+  w.out.data[0] = 0;
+}
+
+// Appends bytes of the input; a large run goes straight to the file
+// instead of through out.
+void put_input_bytes(Writer &w, const uint8_t *bytes, uint64_t count) {
+  if (count < kFlushSize) {
+    buf_bytes(w.out, bytes, count);
+    return;
+  }
+  flush(w);
+  output_write(w.file, {bytes, static_cast<size_t>(count)});
+  w.base += count;
+}
+
 void begin_object(Writer &w, int32_t num, int32_t gen) {
-  w.offsets[static_cast<size_t>(num)] = static_cast<int64_t>(w.out.length);
+  if (w.out.length >= kFlushSize) flush(w);
+  w.offsets[static_cast<size_t>(num)] = position(w);
   w.gens[static_cast<size_t>(num)] = gen;
   put_int(w, num);
   put(w, " ");
@@ -152,7 +203,7 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
     const int64_t data_length = has_data ? e.data_end - e.data_pos : 0;
     buf_str(w.out, stream_dict(doc, e, data_length));
     put(w, "\nstream\n");
-    if (has_data) buf_bytes(w.out, file.data() + e.data_pos, static_cast<uint64_t>(data_length));
+    if (has_data) put_input_bytes(w, file.data() + e.data_pos, static_cast<uint64_t>(data_length));
     put(w, "\nendstream\nendobj\n");
     return;
   }
@@ -165,38 +216,24 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
   put(w, "\nendobj\n");
 }
 
-// Returns the reference "n g R" to an object of the output.
-void put_reference(Writer &w, int32_t num) {
+// Appends the reference "n g R" to an object of the output: the generation
+// it was written with, or else the input's.
+void put_reference(Writer &w, const PdfDoc &doc, int32_t num) {
   put_int(w, num);
   put(w, " ");
-  const int32_t gen = static_cast<size_t>(num) < w.gens.size() ? w.gens[static_cast<size_t>(num)] : 0;
+  int32_t gen = 0;
+  if (static_cast<size_t>(num) < w.offsets.size() && w.offsets[static_cast<size_t>(num)] >= 0) {
+    gen = w.gens[static_cast<size_t>(num)];
+  } else if (const ObjEntry *e = find_obj(doc, num); e != nullptr && !e->in_objstm) {
+    gen = e->gen;
+  }
   put_int(w, gen);
   put(w, " R");
 }
 
-}  // namespace
-
-void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
-                    const StampPlan &plan, WriteStep &step) {
-  int32_t last_num = plan.nums.last_num;
-  for (const ExtraStream &extra : plan.extra)
-    if (extra.num > last_num) last_num = extra.num;
-  if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
-  Writer w{out, {}, {}};
-  step = WriteStep::offsets;
-  w.offsets.assign(static_cast<size_t>(last_num) + 16, -1);
-  w.gens.assign(static_cast<size_t>(last_num) + 16, 0);
-  step = WriteStep::composing;
-  buf_reserve(out, 65536);
-  put(w, "%PDF-");
-  put(w, output_version(doc_bytes(doc)));
-  buf_bytes(out, kBinaryMark, sizeof kBinaryMark - 1);
-  write_new_objects(w, request, doc, plan);
-  // The stamp's own objects, with the input's size and identity, tell this
-  // output from the input and from other stamps of it.
-  const uint64_t new_objects_end = out.length;
-
-  // The first selected page of each object number, in page order.
+// Returns, by object number, the first selected page (in page order) that
+// the object is, or -1.
+std::vector<int32_t> stamped_pages(const PdfDoc &doc, const StampPlan &plan) {
   std::vector<int32_t> stamped_page(static_cast<size_t>(doc.max_obj_num) + 1, -1);
   for (size_t k = 0; k < doc.page_infos.size(); ++k) {
     const int32_t num = doc.page_infos[k].obj_num;
@@ -204,70 +241,253 @@ void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
         stamped_page[static_cast<size_t>(num)] < 0)
       stamped_page[static_cast<size_t>(num)] = static_cast<int32_t>(k);
   }
+  return stamped_page;
+}
 
+// Writes one object of the document: a stamped page rewritten (page >= 0),
+// any other copied with its edits. An object-stream member becomes a plain
+// object of generation 0.
+void write_document_object(Writer &w, const PdfDoc &doc, const ObjEntry &e, const StampPlan &plan,
+                           int32_t page) {
+  begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
+  if (page >= 0) {
+    buf_str(w.out, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]));
+    put(w, "\nendobj\n");
+  } else {
+    copy_object(w, doc, e);
+  }
+}
+
+// Appends the trailer entries both forms share: /Size, /Root, /Info when
+// info is set, and /ID, whose second element comes from the start of the
+// stamp's objects (which hold what the request asked for), their end, and
+// the input's size and identity: cheap, and it differs with any of them.
+void put_trailer_entries(Writer &w, const PdfDoc &doc, int64_t size, bool info,
+                         int64_t new_objects_end) {
+  put(w, " /Size ");
+  put_int(w, size);
+  put(w, " /Root ");
+  put_reference(w, doc, doc.catalog_num > 0 ? doc.catalog_num : 1);
+  if (info) {
+    put(w, " /Info ");
+    put_reference(w, doc, doc.out_info_num);
+  }
+  keep_head(w);
+  const uint64_t sampled = static_cast<uint64_t>(new_objects_end) - w.head_from;
+  std::string changed = w.head.substr(0, static_cast<size_t>(std::min<uint64_t>(sampled, w.head.size())));
+  changed += std::to_string(new_objects_end) + " " + std::to_string(doc.length) + doc.trailer_id;
+  put(w, " /ID ");
+  put(w, output_id(doc.trailer_id,
+                   {reinterpret_cast<const uint8_t *>(changed.data()), changed.size()}));
+}
+
+// Appends the end of the file: where its newest cross-reference section is.
+void put_file_end(Writer &w, int64_t xref) {
+  put(w, "startxref\n");
+  put_int(w, xref);
+  put(w, "\n%%EOF\n");
+  flush(w);
+}
+
+// Writes the whole output file: header, the stamp's objects, every object
+// of the document, one cross-reference table and the trailer.
+void write_whole(Writer &w, const StampRequest &request, const PdfDoc &doc, const StampPlan &plan,
+                 int32_t last_num) {
+  put(w, "%PDF-");
+  put(w, output_version(doc_bytes(doc)));
+  buf_bytes(w.out, kBinaryMark, sizeof kBinaryMark - 1);
+  write_new_objects(w, request, doc, plan);
+  const int64_t new_objects_end = position(w);
+
+  const std::vector<int32_t> stamped_page = stamped_pages(doc, plan);
   for (const ObjEntry &e : doc.objs) {
     const size_t num = static_cast<size_t>(e.num);
     if (num < plan.drop_obj.size() && plan.drop_obj[num]) continue;
     if (w.offsets[num] != -1) continue;
-    begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
-    const int32_t page = stamped_page[num];
-    if (page >= 0) {
-      buf_str(out, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]));
-      put(w, "\nendobj\n");
-    } else {
-      copy_object(w, doc, e);
-    }
+    write_document_object(w, doc, e, plan, stamped_page[num]);
   }
 
-  const int64_t xref = static_cast<int64_t>(out.length);
+  const int64_t xref = position(w);
   put(w, "xref\n0 ");
   put_int(w, last_num + 1);
   put(w, "\n0000000000 65535 f \n");
   for (int32_t n = 1; n <= last_num; ++n) {
+    if (w.out.length >= kFlushSize) flush(w);
     const int64_t offset = w.offsets[static_cast<size_t>(n)];
     if (offset < 0) {
       put(w, "0000000000 65535 f \n");
       continue;
     }
-    buf_int_padded(out, offset, 10);
+    buf_int_padded(w.out, offset, 10);
     put(w, " ");
-    buf_int_padded(out, w.gens[static_cast<size_t>(n)], 5);
+    buf_int_padded(w.out, w.gens[static_cast<size_t>(n)], 5);
     put(w, " n \n");
   }
-  put(w, "trailer\n<< /Size ");
-  put_int(w, last_num + 1);
-  put(w, " /Root ");
-  put_reference(w, doc.catalog_num > 0 ? doc.catalog_num : 1);
   // /Info only when the input has that object and it is written: a missing
   // one's number may now belong to one of the stamp's new objects.
   const int32_t info = doc.out_info_num;
   const bool info_dropped = info > 0 && static_cast<size_t>(info) < plan.drop_obj.size() &&
                             plan.drop_obj[static_cast<size_t>(info)] != 0;
-  if (info > 0 && find_obj(doc, info) != nullptr && !info_dropped) {
-    put(w, " /Info ");
-    put_reference(w, doc.out_info_num);
-  }
-  // The second element of /ID comes from the start of the stamp's objects
-  // (which hold what the request asked for), their size, and the input's
-  // size and identity: cheap, and it differs with any of them.
-  const size_t sampled = static_cast<size_t>(new_objects_end < kIdSample ? new_objects_end : kIdSample);
-  std::string changed(reinterpret_cast<const char *>(out.data), sampled);
-  changed += std::to_string(new_objects_end) + " " + std::to_string(doc.length) + doc.trailer_id;
-  put(w, " /ID ");
-  put(w, output_id(doc.trailer_id,
-                   {reinterpret_cast<const uint8_t *>(changed.data()), changed.size()}));
-  put(w, " >>\nstartxref\n");
-  put_int(w, xref);
-  put(w, "\n%%EOF\n");
-  // A buffer that could not grow has lost bytes.
-  if (out.failed || out.data == nullptr) throw std::bad_alloc();
+  put(w, "trailer\n<<");
+  put_trailer_entries(w, doc, last_num + 1, info > 0 && find_obj(doc, info) != nullptr && !info_dropped,
+                      new_objects_end);
+  put(w, " >>\n");
+  put_file_end(w, xref);
 }
 
+// Returns the runs of consecutive object numbers written, as first number
+// and count.
+std::vector<std::pair<int32_t, int32_t>> written_runs(const Writer &w) {
+  std::vector<std::pair<int32_t, int32_t>> runs;
+  for (size_t n = 1; n < w.offsets.size(); ++n) {
+    if (w.offsets[n] < 0) continue;
+    const auto num = static_cast<int32_t>(n);
+    if (!runs.empty() && runs.back().first + runs.back().second == num) {
+      ++runs.back().second;
+    } else {
+      runs.emplace_back(num, 1);
+    }
+  }
+  return runs;
+}
+
+// Appends a cross-reference table of the objects written, in subsections.
+void put_update_table(Writer &w) {
+  put(w, "xref\n");
+  for (const auto &[first, count] : written_runs(w)) {
+    put_int(w, first);
+    put(w, " ");
+    put_int(w, count);
+    put(w, "\n");
+    for (int32_t n = first; n < first + count; ++n) {
+      if (w.out.length >= kFlushSize) flush(w);
+      buf_int_padded(w.out, w.offsets[static_cast<size_t>(n)], 10);
+      put(w, " ");
+      buf_int_padded(w.out, w.gens[static_cast<size_t>(n)], 5);
+      put(w, " n \n");
+    }
+  }
+}
+
+// Returns how many bytes the big-endian number v needs (at least one).
+int byte_width(uint64_t v) {
+  int width = 1;
+  while (width < 8 && (v >> (8 * width)) != 0) ++width;
+  return width;
+}
+
+// Appends the cross-reference stream object num of the objects written
+// (itself included) up to its dictionary's open entries: the caller adds the
+// trailer entries and the stream ends it. Returns the compressed rows.
+ByteBuf put_update_stream_head(Writer &w, int32_t num) {
+  begin_object(w, num, 0);
+  // Rows of type 1: the offset in as few bytes as the largest (this
+  // object's own) needs, and a two-byte generation.
+  const int width = byte_width(static_cast<uint64_t>(w.offsets[static_cast<size_t>(num)]));
+  const std::vector<std::pair<int32_t, int32_t>> runs = written_runs(w);
+  std::string rows;
+  for (const auto &[first, count] : runs) {
+    for (int32_t n = first; n < first + count; ++n) {
+      const auto offset = static_cast<uint64_t>(w.offsets[static_cast<size_t>(n)]);
+      const auto gen = static_cast<uint32_t>(w.gens[static_cast<size_t>(n)]);
+      rows += '\1';
+      for (int b = width; b-- > 0;) rows += static_cast<char>((offset >> (8 * b)) & 0xFF);
+      rows += static_cast<char>((gen >> 8) & 0xFF);
+      rows += static_cast<char>(gen & 0xFF);
+    }
+  }
+  unsigned char *packed = nullptr;
+  size_t packed_len = 0;
+  if (tvl_deflate(reinterpret_cast<const unsigned char *>(rows.data()), rows.size(), &packed,
+                  &packed_len) != 0)
+    throw std::bad_alloc();
+  ByteBuf data = buf_adopt(packed, packed_len);
+  if (data.failed) throw std::bad_alloc();
+  put(w, "<< /Type /XRef /W [1 ");
+  put_int(w, width);
+  put(w, " 2] /Index [");
+  for (const auto &[first, count] : runs) {
+    put(w, " ");
+    put_int(w, first);
+    put(w, " ");
+    put_int(w, count);
+  }
+  put(w, " ] /Filter /FlateDecode /Length ");
+  put_int(w, static_cast<int64_t>(data.length));
+  return data;
+}
+
+// Writes the stamp as an update appended to the input, whose bytes stay as
+// they are: the stamp's objects, the stamped pages and the objects with
+// edits or added since loading, then a cross-reference section of the kind
+// the input's newest one is, linked to it by /Prev.
+void write_update(Writer &w, const StampRequest &request, const PdfDoc &doc, const StampPlan &plan,
+                  int32_t last_num) {
+  const Bytes input = doc_bytes(doc);
+  output_write(w.file, input);
+  w.base = input.size();
+  w.head_from = w.base;
+  if (input.empty() || (input.back() != '\n' && input.back() != '\r')) put(w, "\n");
+  write_new_objects(w, request, doc, plan);
+  const int64_t new_objects_end = position(w);
+
+  const std::vector<int32_t> stamped_page = stamped_pages(doc, plan);
+  for (const ObjEntry &e : doc.objs) {
+    const auto num = static_cast<size_t>(e.num);
+    if (w.offsets[num] != -1) continue;
+    const int32_t page = num < stamped_page.size() ? stamped_page[num] : -1;
+    if (page < 0 && body_edits_of(doc, e.num).empty() && e.num <= doc.loaded_max_num) continue;
+    write_document_object(w, doc, e, plan, page);
+  }
+
+  const bool info = doc.out_info_num > 0 && find_obj(doc, doc.out_info_num) != nullptr;
+  if (doc.xref_is_stream) {
+    const int32_t num = last_num + 1;
+    const ByteBuf data = put_update_stream_head(w, num);
+    put_trailer_entries(w, doc, std::max<int64_t>(num + 1, doc.size), info, new_objects_end);
+    put(w, " /Prev ");
+    put_int(w, doc.startxref_offset);
+    put(w, " >>\nstream\n");
+    buf_bytes(w.out, data.data, data.length);
+    put(w, "\nendstream\nendobj\n");
+    put_file_end(w, w.offsets[static_cast<size_t>(num)]);
+    return;
+  }
+  const int64_t xref = position(w);
+  put_update_table(w);
+  put(w, "trailer\n<<");
+  put_trailer_entries(w, doc, std::max<int64_t>(last_num + 1, doc.size), info, new_objects_end);
+  put(w, " /Prev ");
+  put_int(w, doc.startxref_offset);
+  put(w, " >>\n");
+  put_file_end(w, xref);
+}
+
+}  // namespace
+
 int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
-                 const StampPlan &plan, WriteStep &step) {
-  ByteBuf out;
-  compose_output(out, request, doc, plan, step);
-  const WriteResult written = replace_file(output_path, buf_view(out));
+                 const StampPlan &plan, OutputForm form, WriteStep &step) {
+  int32_t last_num = plan.nums.last_num;
+  for (const ExtraStream &extra : plan.extra)
+    if (extra.num > last_num) last_num = extra.num;
+  if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
+  step = WriteStep::offsets;
+  std::vector<int64_t> offsets(static_cast<size_t>(last_num) + 16, -1);
+  std::vector<int32_t> gens(static_cast<size_t>(last_num) + 16, 0);
+  step = WriteStep::composing;
+  OutputFile file;
+  WriteResult written = output_open(file, output_path);
+  if (written.status == WriteStatus::ok) {
+    ByteBuf out;
+    buf_reserve(out, 65536);
+    Writer w{out, std::move(offsets), std::move(gens), file, 0, 0, {}};
+    if (form == OutputForm::update) {
+      write_update(w, request, doc, plan, last_num);
+    } else {
+      write_whole(w, request, doc, plan, last_num);
+    }
+    written = output_commit(file);
+  }
   switch (written.status) {
     case WriteStatus::ok:
       return 1;

@@ -1,11 +1,12 @@
-// The output file: header, the stamp's new objects, the document's objects
-// (stamped pages rewritten, their old content left out, object-stream members
-// written as plain objects, everything else copied byte for byte but for the
-// edits in doc.body_edits), one
-// classic cross-reference table and a new trailer.
+// The output file. As a whole new file: header, the stamp's new objects, the
+// document's objects (stamped pages rewritten, their old content left out,
+// object-stream members written as plain objects, everything else copied
+// byte for byte but for the edits in doc.body_edits), one classic
+// cross-reference table and a new trailer. As an update: the input's bytes
+// unchanged, then only the new and changed objects, a cross-reference
+// section of the kind the input's newest one is, and a trailer linked to it.
 #pragma once
 
-#include "pdf/byte_buf.h"
 #include "pdf/content.h"
 #include "pdf/pdf_doc.h"
 #include "pdf/stamp_request.h"
@@ -14,14 +15,14 @@
 // memory.
 enum class WriteStep { offsets, composing };
 
-// Composes the whole output file in out; throws std::bad_alloc when memory
-// runs out, with step telling where.
-void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
-                    const StampPlan &plan, WriteStep &step);
+// What the output is: a whole new file, or the input's bytes followed by an
+// update that holds only the new and changed objects.
+enum class OutputForm { whole, update };
 
 // Returns 1 after writing the output file, or 0 after setting the error text
 // of a file that cannot be written; throws std::bad_alloc when memory runs
-// out, with step telling where. An existing file at output_path is replaced
-// only once the new one is complete.
+// out, with step telling where. The file is written as it is composed, to a
+// temporary file that replaces an existing file at output_path only once it
+// is complete.
 int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
-                 const StampPlan &plan, WriteStep &step);
+                 const StampPlan &plan, OutputForm form, WriteStep &step);
