@@ -60,7 +60,7 @@ void put_image_dict(Writer &w, const StampRequest &r, const char *color_space, c
   put(w, " ");
 }
 
-void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, const StampPlan &plan) {
+void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) {
   const StampObjects &n = plan.nums;
   if (n.font_num > 0) {
     begin_object(w, n.font_num, 0);
@@ -96,33 +96,26 @@ void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, cons
       put_stream_body(w, r.rgb_data, r.rgb_size);
     }
   }
-  for (size_t k = 0; k < doc.page_infos.size(); ++k) {
-    const PageState &page = plan.pages[k];
-    if (!page.selected) continue;
-    begin_object(w, page.content_num, 0);
-    put(w, page.compressed ? "<< /Filter /FlateDecode /Length " : "<< /Length ");
-    put_int(w, static_cast<int64_t>(page.stream.length));
+  for (const NewStream &stream : plan.streams) {
+    begin_object(w, stream.num, 0);
+    const bool stored = stream.data.empty();
+    const uint64_t length = stored ? stream.stored.size() : stream.data.size();
+    put(w, "<<");
+    put(w, stream.entries);
+    put(w, " /Length ");
+    put_int(w, static_cast<int64_t>(length));
     put(w, " ");
-    put_stream_body(w, page.stream.data, page.stream.length);
-  }
-  for (const ExtraStream &extra : plan.extra) {
-    begin_object(w, extra.num, 0);
-    put(w, "<< /Length ");
-    put_int(w, static_cast<int64_t>(extra.bytes.size()));
-    put(w, " ");
-    put_stream_body(w, reinterpret_cast<const uint8_t *>(extra.bytes.data()), extra.bytes.size());
+    put_stream_body(w,
+                    stored ? stream.stored.data()
+                           : reinterpret_cast<const uint8_t *>(stream.data.data()),
+                    length);
   }
 }
 
 // Returns true when the dictionary's own /Length is the direct number length.
 bool length_is(std::string_view dict, int64_t length) {
   const Bytes s{reinterpret_cast<const uint8_t *>(dict.data()), dict.size()};
-  const int32_t value = key_value_pos(s, 0, size_of(s), "Length");
-  if (value < 0) return false;
-  const int32_t value_end = skip_pdf_value(s, value);
-  return value_end > value &&
-         dict.substr(static_cast<size_t>(value), static_cast<size_t>(value_end - value)) ==
-             std::to_string(length);
+  return key_value_text(s, 0, size_of(s), "Length") == std::to_string(length);
 }
 
 // Returns the copy of a stream's dictionary whose own /Length is the direct
@@ -179,8 +172,6 @@ void put_reference(Writer &w, int32_t num) {
 void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc,
                     const StampPlan &plan, WriteStep &step) {
   int32_t last_num = plan.nums.last_num;
-  for (const ExtraStream &extra : plan.extra)
-    if (extra.num > last_num) last_num = extra.num;
   if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
   Writer w{out, {}, {}};
   step = WriteStep::offsets;
@@ -191,7 +182,7 @@ void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
   put(w, "%PDF-");
   put(w, output_version(doc_bytes(doc)));
   buf_bytes(out, kBinaryMark, sizeof kBinaryMark - 1);
-  write_new_objects(w, request, doc, plan);
+  write_new_objects(w, request, plan);
   // The stamp's own objects, with the input's size and identity, tell this
   // output from the input and from other stamps of it.
   const uint64_t new_objects_end = out.length;
@@ -207,7 +198,6 @@ void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
 
   for (const ObjEntry &e : doc.objs) {
     const size_t num = static_cast<size_t>(e.num);
-    if (num < plan.drop_obj.size() && plan.drop_obj[num]) continue;
     if (w.offsets[num] != -1) continue;
     begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
     const int32_t page = stamped_page[num];
@@ -241,9 +231,7 @@ void compose_output(ByteBuf &out, const StampRequest &request, const PdfDoc &doc
   // /Info only when the input has that object and it is written: a missing
   // one's number may now belong to one of the stamp's new objects.
   const int32_t info = doc.out_info_num;
-  const bool info_dropped = info > 0 && static_cast<size_t>(info) < plan.drop_obj.size() &&
-                            plan.drop_obj[static_cast<size_t>(info)] != 0;
-  if (info > 0 && find_obj(doc, info) != nullptr && !info_dropped) {
+  if (info > 0 && find_obj(doc, info) != nullptr) {
     put(w, " /Info ");
     put_reference(w, doc.out_info_num);
   }

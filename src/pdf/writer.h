@@ -1,8 +1,7 @@
 // The output file: header, the stamp's new objects, the document's objects
-// (stamped pages rewritten, their old content left out, object-stream members
-// written as plain objects, everything else copied byte for byte but for the
-// edits in doc.body_edits), one
-// classic cross-reference table and a new trailer.
+// (stamped pages rewritten, object-stream members written as plain objects,
+// everything else copied byte for byte but for the edits in doc.body_edits),
+// one classic cross-reference table and a new trailer.
 #pragma once
 
 #include "pdf/byte_buf.h"
