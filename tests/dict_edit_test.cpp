@@ -344,7 +344,6 @@ TEST(RewritePageDict, Example) {
   info.parent_num = 2;
   PageState state;
   state.selected = true;
-  state.content_num = 14;
   state.contents_value = "14 0 R";
   state.resources = page_resources_text(doc, info, text_nums(12, 13));
   EXPECT_EQ(state.resources,
@@ -370,8 +369,6 @@ TEST(RewritePageDict, Variants) {
       {"kept by reference", with_root("", {{3, 0, "<< /Type /Page /Contents [4 0 R 5 0 R] >>"}}),
        "[9 0 R 4 0 R 5 0 R 8 0 R]",
        "<< /Type /Page  /Contents [9 0 R 4 0 R 5 0 R 8 0 R]  /Resources << >> >>"},
-      {"empty value falls back to the number", with_root("", {{3, 0, "<< /Type /Page >>"}}), "",
-       "<< /Type /Page  /Contents 14 0 R  /Resources << >> >>"},
       {"object stream member",
        {{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
         {2, 0, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
@@ -413,7 +410,6 @@ TEST(RewritePageDict, Variants) {
     const ObjEntry *page = find_obj(doc, 3);
     ASSERT_NE(page, nullptr) << c.name;
     PageState state;
-    state.content_num = 14;
     state.contents_value = c.contents_value;
     state.resources = "<< >>";
     EXPECT_EQ(rewrite_page_dict(doc, *page, state), c.expected) << c.name;

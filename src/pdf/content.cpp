@@ -1,30 +1,42 @@
 // The stamping pass: numbers for the new objects, and for every selected page
-// a new content stream (its previous content, isolated in q/Q, then the
-// stamp) and its new resources text.
+// its new /Contents and resources text.
 //
-// Previous content is copied into the new stream when every one of its
-// streams can be decoded; its old stream objects are then left out of the
-// output unless a page that is not rewritten still uses them. A page with
-// content we cannot decode keeps its old streams by reference instead, between
-// a shared stream that opens a q and the new stream that closes it.
+// A page's old content streams stay as they are, bytes and filters included,
+// and its new /Contents names them between a stream that opens a q and a
+// stream that closes everything the old content leaves open and then draws
+// the stamp. The old content is decoded only to learn what it leaves open.
+// Pages that need the same opener or closer share one stream, so a document
+// of like pages gets two new streams in all.
+//
+// Old content that cannot be read in full (a damaged stream, a filter that
+// cannot be decoded) leaves open what cannot be known. When it is one stream
+// it is drawn as a form XObject that holds the same stored bytes and filters:
+// a reader parses a form's content on its own, so a string, array, inline
+// image or text object left unended ends with it, and it runs between a save
+// and a restore of the graphics state, so a q left open or a transformation
+// in force ends there too. Marked content is the one thing some readers keep
+// open past a form's end, so what the readable part of it leaves open is
+// closed after the form. Old content of several streams cannot become one
+// form without re-encoding it; it keeps the opener and closer, the closer
+// made from what could be decoded, which is what readers show of it.
 #include "pdf/content.h"
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
+#include <unordered_map>
 
 #include "pdf/dict_edit.h"
 
 namespace {
 
-// Leaving out is bounded to the first streams of a page's /Contents; later
-// ones stay in the output as objects that nothing references, which costs
-// only their space.
-constexpr size_t kMaxDroppedPerPage = 64;
-
 // Below this the image stamp gets a graphics state with the opacity.
 constexpr float kOpaque = 0.999f;
+
+// The form that holds unreadable old content clips nothing a page can show.
+constexpr const char *kFormBox = " /BBox [-32767 -32767 32767 32767]";
 
 float clamp_opacity(float o) {
   if (std::isnan(o)) return 1.0f;  // not a number: draw opaque, as without a value
@@ -48,47 +60,18 @@ StampObjects number_objects(const PdfDoc &doc, const StampRequest &request) {
   return n;
 }
 
-void append_repeated(ByteBuf &buf, std::string_view text, int64_t count) {
-  for (int64_t i = 0; i < count; ++i) buf_str(buf, text);
+void append_repeated(std::string &text, std::string_view piece, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) text += piece;
 }
 
-// Moves joined into the page's stream, compressed when the compressor works.
-void store_stream(PageState &page, ByteBuf &joined, DeflateFn deflate) {
-  unsigned char *packed = nullptr;
-  size_t packed_len = 0;
-  if (joined.data != nullptr &&
-      deflate(joined.data, static_cast<size_t>(joined.length), &packed, &packed_len) == 0 &&
-      packed != nullptr) {
-    page.stream = buf_adopt(packed, packed_len);
-    page.compressed = true;
-    return;
-  }
-  page.stream = std::move(joined);
-  buf_shrink_to_fit(page.stream);
-  page.compressed = false;
-}
-
-// Appends " N G R" (without the space when text is empty).
+// Appends " N G R" (without the space when text is empty or ends in '[').
 void append_ref(std::string &text, int32_t num, int32_t gen) {
-  if (!text.empty()) text += ' ';
+  if (!text.empty() && text.back() != '[') text += ' ';
   text += std::to_string(num);
   text += ' ';
   text += std::to_string(gen);
   text += " R";
 }
-
-// What the pass learns about the pages' old content objects.
-struct ContentUse {
-  std::vector<uint8_t> kept;             // by number: a page that is not rewritten names it
-  std::vector<int32_t> drop_candidates;  // old content of rewritten pages
-  void keep(int32_t num) {
-    if (num > 0 && static_cast<size_t>(num) < kept.size()) kept[static_cast<size_t>(num)] = 1;
-  }
-  void keep_all(const PageContents &c) {
-    for (const ContentRef &r : c.refs) keep(r.num);
-    keep(c.array_num);
-  }
-};
 
 std::vector<uint8_t> selected_pages(const PdfDoc &doc, const StampRequest &request) {
   const size_t total = doc.page_infos.size();
@@ -101,42 +84,172 @@ std::vector<uint8_t> selected_pages(const PdfDoc &doc, const StampRequest &reque
   return selected;
 }
 
-// Builds the page's stream; returns false when its old content could not be
-// decoded, in which case the stream only closes the opener's q before the stamp.
-bool build_page_stream(const PdfDoc &doc, const StampRequest &request, const StampObjects &nums,
-                       const StampNames &names, const PageInfo &info,
-                       const PageContents &contents, ByteBuf &scratch, PageState &page,
-                       DeflateFn deflate, bool *out_of_memory) {
-  ByteBuf old_bytes;
-  const bool decoded = append_page_content(doc, contents, scratch, old_bytes);
+// What a page's old content leaves open, and how much of it could be read.
+struct OldContent {
+  ContentRead read = ContentRead::empty;
+  OpenState state;
+};
 
+// The content streams of a page that hold something: streams written in the
+// file (object-stream members cannot be streams).
+std::vector<ContentRef> stream_refs(const PdfDoc &doc, const PageContents &contents) {
+  std::vector<ContentRef> refs;
+  for (const ContentRef &r : contents.refs) {
+    const ObjEntry *e = find_obj(doc, r.num);
+    if (e != nullptr && e->is_stream && !e->in_objstm) refs.push_back(r);
+  }
+  return refs;
+}
+
+// The pass's working state: the new streams by their bytes, and what old
+// content leaves open by the object that holds it, so that like pages cost
+// one look.
+struct Pass {
+  const PdfDoc &doc;
+  StampPlan &plan;
+  DeflateFn deflate;
+  ByteBuf scratch;
+  ByteBuf old_bytes;
+  std::unordered_map<std::string, int32_t> stream_by_bytes;
+  std::unordered_map<std::string, int32_t> form_by_source;
+  std::unordered_map<int64_t, OldContent> old_by_object;
+};
+
+// Returns the number of the new stream with these bytes, made when no page
+// needed them before; compressed when that makes it smaller.
+int32_t stream_for(Pass &pass, std::string bytes) {
+  const auto found = pass.stream_by_bytes.find(bytes);
+  if (found != pass.stream_by_bytes.end()) return found->second;
+  NewStream s;
+  s.num = ++pass.plan.nums.last_num;
+  unsigned char *packed = nullptr;
+  size_t packed_len = 0;
+  if (!bytes.empty() &&
+      pass.deflate(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &packed,
+                   &packed_len) == 0 &&
+      packed != nullptr) {
+    const std::unique_ptr<unsigned char, decltype(&std::free)> owned(packed, &std::free);
+    if (packed_len < bytes.size()) {
+      s.entries = " /Filter /FlateDecode";
+      s.data.assign(reinterpret_cast<const char *>(packed), packed_len);
+    }
+  }
+  if (s.entries.empty()) s.data = bytes;
+  pass.stream_by_bytes.emplace(std::move(bytes), s.num);
+  pass.plan.streams.push_back(std::move(s));
+  return pass.plan.streams.back().num;
+}
+
+// Returns what the page's old content leaves open; looked at once for each
+// stream or array object that several pages name.
+const OldContent &old_content(Pass &pass, const PageContents &contents) {
+  int64_t key = 0;
+  if (contents.array_num > 0) key = -static_cast<int64_t>(contents.array_num);
+  else if (!contents.is_array && contents.refs.size() == 1) key = contents.refs[0].num;
+  if (key != 0) {
+    const auto found = pass.old_by_object.find(key);
+    if (found != pass.old_by_object.end()) return found->second;
+  }
+  OldContent old;
+  pass.old_bytes.length = 0;
+  old.read = read_page_content(pass.doc, contents, pass.scratch, pass.old_bytes);
+  if (pass.old_bytes.failed || pass.scratch.failed) throw std::bad_alloc();
+  old.state = open_state(buf_view(pass.old_bytes));
+  // Content under no key is looked at for its page alone.
+  return pass.old_by_object.insert_or_assign(key, std::move(old)).first->second;
+}
+
+// Returns the stream that closes what the old content leaves open, in the
+// order that nests inside it, and the opener's q.
+std::string closer_text(const OpenState &state) {
+  std::string text = "\n";  // the old content's last token ends here
+  text += state.closer;
+  if (state.in_text) text += "ET\n";
+  append_repeated(text, "EMC\n", state.marked);
+  append_repeated(text, "Q\n", state.open);
+  text += "Q\n";
+  return text;
+}
+
+// Returns the number of the form that draws the one old content stream e as
+// it is stored, with the page's resources.
+int32_t form_for(Pass &pass, const ObjEntry &e, const std::string &resources) {
+  std::string key = std::to_string(e.num) + ' ' + resources;
+  const auto found = pass.form_by_source.find(key);
+  if (found != pass.form_by_source.end()) return found->second;
+  const Bytes file = doc_bytes(pass.doc);
+  const DictRange d = dict_range_in(file, e);
+  NewStream form;
+  form.num = ++pass.plan.nums.last_num;
+  form.entries = " /Type /XObject /Subtype /Form";
+  form.entries += kFormBox;
+  form.entries += " /Resources " + resources;
+  // The filters and their parameters as the old stream states them, so that
+  // the stored bytes mean what they meant there.
+  for (const char *key_name : {"Filter", "DecodeParms"}) {
+    const std::string_view value = key_value_text(d.bytes, d.start, d.end, key_name);
+    if (value.empty()) continue;
+    form.entries += " /";
+    form.entries += key_name;
+    form.entries += ' ';
+    form.entries += value;
+  }
+  form.stored = file.subspan(static_cast<size_t>(e.data_pos),
+                             static_cast<size_t>(e.data_end - e.data_pos));
+  pass.form_by_source.emplace(std::move(key), form.num);
+  pass.plan.streams.push_back(std::move(form));
+  return pass.plan.streams.back().num;
+}
+
+std::string stamp_text(const StampRequest &request, const StampObjects &nums,
+                       const StampNames &names, const PageInfo &info) {
   const float x_pos = static_cast<float>(info.box_x) + request.x;
   const float y_pos = static_cast<float>(info.box_y) + request.y;
-  ByteBuf stamp_ops;
+  ByteBuf ops;
   if (request.kind == STAMP_TEXT)
-    text_operators(stamp_ops, request, nums.gs_num, x_pos, y_pos, names);
+    text_operators(ops, request, nums.gs_num, x_pos, y_pos, names);
   else
-    image_operators(stamp_ops, request, nums.gs_num, x_pos, y_pos, names);
+    image_operators(ops, request, nums.gs_num, x_pos, y_pos, names);
+  if (ops.failed) throw std::bad_alloc();
+  return ops.data == nullptr ? std::string()
+                             : std::string(reinterpret_cast<const char *>(ops.data),
+                                           static_cast<size_t>(ops.length));
+}
 
-  ByteBuf joined;
-  if (!decoded) {
-    buf_str(joined, "Q\n");
-  } else if (old_bytes.length > 0) {
-    // The old content runs inside its own q/Q, with every q it leaves open
-    // closed, so the stamp is drawn in the page's own coordinates.
-    const QBalance b = q_balance(buf_view(old_bytes));
-    append_repeated(joined, "q\n", b.deficit + 1);
-    buf_bytes(joined, old_bytes.data, old_bytes.length);
-    buf_str(joined, "\n");
-    buf_str(joined, b.closer);
-    append_repeated(joined, "Q\n", b.open);
-    buf_str(joined, "Q\n");
+// Makes the page's /Contents and adds what it draws to its resources.
+void plan_page(Pass &pass, const StampRequest &request, const PageInfo &info, PageState &page) {
+  const PdfDoc &doc = pass.doc;
+  const PageContents contents = page_contents(doc, find_obj(doc, info.obj_num));
+  const OldContent &old = old_content(pass, contents);
+  const std::vector<ContentRef> refs = stream_refs(doc, contents);
+
+  std::string resources = page_base_resources(doc, info);
+  const StampNames names = free_stamp_names(doc, resources);
+  const std::string stamp = stamp_text(request, pass.plan.nums, names, info);
+
+  if (old.read == ContentRead::empty) {
+    append_ref(page.contents_value, stream_for(pass, stamp), 0);
+  } else if (old.read == ContentRead::partly && refs.size() == 1) {
+    const int32_t form = form_for(pass, *find_obj(doc, refs[0].num), resources);
+    std::string drawn = "/" + names.form + " Do\n";
+    append_repeated(drawn, "EMC\n", old.state.marked);
+    append_ref(page.contents_value, stream_for(pass, drawn + stamp), 0);
+    insert_subdict_entry(doc, resources, "XObject",
+                         "/" + names.form + " " + std::to_string(form) + " 0 R");
+  } else {
+    std::string opener;
+    append_repeated(opener, "q\n", old.state.deficit + 1);
+    const int32_t opener_num = stream_for(pass, std::move(opener));
+    const int32_t closer_num = stream_for(pass, closer_text(old.state) + stamp);
+    std::string value(1, '[');
+    append_ref(value, opener_num, 0);
+    for (const ContentRef &r : refs) append_ref(value, r.num, r.gen);
+    append_ref(value, closer_num, 0);
+    value += ']';
+    page.contents_value = std::move(value);
   }
-  buf_bytes(joined, stamp_ops.data, stamp_ops.length);
-  if (old_bytes.failed || stamp_ops.failed || joined.failed) *out_of_memory = true;
-  store_stream(page, joined, deflate);
-  if (page.stream.failed) *out_of_memory = true;
-  return decoded;
+  add_stamp_entries(doc, resources, pass.plan.nums, names);
+  page.resources = std::move(resources);
 }
 
 }  // namespace
@@ -144,77 +257,17 @@ bool build_page_stream(const PdfDoc &doc, const StampRequest &request, const Sta
 int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
   request.opacity = clamp_opacity(request.opacity);
   plan.nums = number_objects(doc, request);
-  const size_t total = doc.page_infos.size();
-  const size_t numbers = static_cast<size_t>(doc.max_obj_num) + 1;
   plan.pages.clear();
-  plan.pages.resize(total);
-  plan.drop_obj.assign(numbers + 63, 0);
-  plan.extra.clear();
+  plan.pages.resize(doc.page_infos.size());
+  plan.streams.clear();
 
   const std::vector<uint8_t> selected = selected_pages(doc, request);
-  ContentUse use;
-  use.kept.assign(numbers, 0);
-  std::vector<size_t> kept_pages;  // rewritten pages whose old content stays referenced
-  std::vector<PageContents> kept_contents;
-  ByteBuf scratch;
-  bool out_of_memory = false;
-
-  for (size_t k = 0; k < total; ++k) {
-    const PageInfo &info = doc.page_infos[k];
-    const ObjEntry *entry = find_obj(doc, info.obj_num);
-    PageContents contents = page_contents(doc, entry);
-    if (selected[k] == 0) {
-      use.keep_all(contents);
-      continue;
-    }
+  Pass pass{doc, plan, deflate, {}, {}, {}, {}, {}};
+  for (size_t k = 0; k < doc.page_infos.size(); ++k) {
+    if (selected[k] == 0) continue;
     PageState &page = plan.pages[k];
     page.selected = true;
-    std::string resources = page_base_resources(doc, info);
-    const StampNames names = free_stamp_names(doc, resources);
-    const bool decoded = build_page_stream(doc, request, plan.nums, names, info, contents, scratch,
-                                           page, deflate, &out_of_memory);
-    page.content_num = ++plan.nums.last_num;
-    if (decoded) {
-      append_ref(page.contents_value, page.content_num, 0);
-      for (size_t i = 0; i < contents.refs.size() && i < kMaxDroppedPerPage; ++i) {
-        // Only content streams are left out; whatever else /Contents names stays.
-        const ObjEntry *e = find_obj(doc, contents.refs[i].num);
-        if (e != nullptr && e->is_stream && !e->in_objstm)
-          use.drop_candidates.push_back(contents.refs[i].num);
-      }
-      if (contents.array_num > 0) use.drop_candidates.push_back(contents.array_num);
-    } else {
-      use.keep_all(contents);
-      kept_pages.push_back(k);
-      kept_contents.push_back(std::move(contents));
-    }
-    add_stamp_entries(doc, resources, plan.nums, names);
-    page.resources = std::move(resources);
-    // A buffer that could not grow has lost bytes: the plan cannot be used.
-    if (out_of_memory) throw std::bad_alloc();
-  }
-
-  if (!kept_pages.empty()) {
-    const int32_t opener = ++plan.nums.last_num;
-    plan.extra.push_back({opener, "q\n"});
-    for (size_t i = 0; i < kept_pages.size(); ++i) {
-      PageState &page = plan.pages[kept_pages[i]];
-      std::string value = "[";
-      value += std::to_string(opener);
-      value += " 0 R";
-      for (const ContentRef &r : kept_contents[i].refs) {
-        const ObjEntry *e = find_obj(doc, r.num);
-        if (e != nullptr && e->is_stream && !e->in_objstm) append_ref(value, r.num, r.gen);
-      }
-      append_ref(value, page.content_num, 0);
-      value += ']';
-      page.contents_value = std::move(value);
-    }
-  }
-
-  for (const int32_t num : use.drop_candidates) {
-    if (num <= doc.max_obj_num && use.kept[static_cast<size_t>(num)] == 0)
-      plan.drop_obj[static_cast<size_t>(num)] = 1;
+    plan_page(pass, request, doc.page_infos[k], page);
   }
   return 1;
 }

@@ -1,6 +1,6 @@
-// The stamp's content: object numbers of the new objects, and for every
-// selected page its new content stream (the previous content, isolated,
-// then the stamp's operators) and its new resources text.
+// The stamp's content: object numbers of the new objects, the new streams,
+// and for every selected page its new /Contents (the previous content as it
+// stands, isolated, then the stamp) and its new resources text.
 #pragma once
 
 #include <cstdint>
@@ -30,35 +30,37 @@ struct StampNames {
   std::string font = "F_STAMP";
   std::string gs = "GS_STAMP";
   std::string image = "Im_STAMP";
+  std::string form = "Fm_CONTENT";  // a page's old content drawn as a form
 };
 
 // What one page of the document becomes.
 struct PageState {
   bool selected = false;
-  int32_t content_num = 0;  // the page's new content stream
-  ByteBuf stream;           // its bytes
-  bool compressed = false;  // the bytes are a zlib stream (/FlateDecode)
-  std::string resources;    // the page's new /Resources dictionary text
-  // The value written as the page's /Contents: "N 0 R", or an array that
-  // also references original content objects that could not be decoded.
+  std::string resources;  // the page's new /Resources dictionary text
+  // The value written as the page's /Contents: an array of the stream that
+  // opens the isolation, the page's old content streams as they stand and
+  // the stream that closes it and draws the stamp; or one stream that draws
+  // the old content as a form and then the stamp.
   std::string contents_value;
 };
 
-// Extra objects that the writer adds after the content streams (for
-// instance a stream that opens a q before content kept by reference).
-struct ExtraStream {
+// A stream object the stamp adds: the openers and closers of pages' old
+// content (each written once for every page that needs the same bytes), and
+// the forms that hold old content which cannot be read.
+struct NewStream {
   int32_t num = 0;
-  std::string bytes;
+  std::string entries;  // dictionary entries besides /Length, each with a leading space
+  std::string data;     // the stream's bytes, as written
+  Bytes stored{};       // or, when data is empty, bytes of the input copied as they stand
 };
 
 struct StampPlan {
   StampObjects nums;
   std::vector<PageState> pages;   // one per doc.page_infos entry
-  std::vector<uint8_t> drop_obj;  // by object number: 1 = old content left out
-  std::vector<ExtraStream> extra;
+  std::vector<NewStream> streams;  // numbered in the order they are written
 };
 
-// The compressor for the new content streams; tests replace it to make it fail.
+// The compressor for the new streams; tests replace it to make it fail.
 using DeflateFn = int (*)(const unsigned char *src, size_t len, unsigned char **out,
                           size_t *out_len);
 
@@ -97,26 +99,32 @@ struct PageContents {
 // stream, an inline array, or a reference to an array object).
 PageContents page_contents(const PdfDoc &doc, const ObjEntry *page);
 
-// Appends the decoded bytes of the page's content streams to old_bytes.
-// Returns false when some existing stream cannot be decoded (a filter other
-// than /FlateDecode, or damaged data); old_bytes is then incomplete.
-bool append_page_content(const PdfDoc &doc, const PageContents &contents, ByteBuf &scratch,
-                         ByteBuf &old_bytes);
+// How much of a page's old content could be read: every stream (all),
+// some of it (a stream damaged or in a filter that cannot be decoded), or
+// nothing (the page names no stream with data).
+enum class ContentRead { all, partly, empty };
 
-// Returns true when a stream's filters are none or /FlateDecode alone.
-bool stream_filter_decodable(Bytes file, const ObjEntry &entry);
+// Appends the decoded bytes of the page's content streams to old_bytes, a
+// line end after each stream of an array (readers take the streams as one).
+// A damaged stream contributes what could be decoded of it, which is what
+// readers show of it.
+ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents, ByteBuf &scratch,
+                              ByteBuf &old_bytes);
 
-// How content leaves the graphics state stack: `deficit` is how many more Q
-// than q it meets at its lowest point, `open` how many q are still open at
-// its end counted from that point. `closer` ends what the content leaves
-// unterminated (a string, an array, a dictionary, inline image data) so that
-// what follows it, after a line end, is read as operators again.
-struct QBalance {
+// What content leaves open at its end, counting only operators: strings,
+// comments, names, array and dictionary operands and inline image data are
+// passed over. `deficit` is how many more Q than q it meets at its lowest
+// point, `open` how many q are still open at its end counted from that
+// point, `marked` how many marked-content sequences (BMC, BDC) it leaves
+// without EMC, `in_text` whether a BT is left without ET. `closer` ends what
+// the content leaves unterminated (a string, an array, a dictionary, inline
+// image data) so that what follows it, after a line end, is read as
+// operators again.
+struct OpenState {
   int64_t deficit = 0;
   int64_t open = 0;
+  int64_t marked = 0;
+  bool in_text = false;
   std::string closer;
 };
-// Returns the q/Q balance of content, counting only operators: strings,
-// comments, names, array and dictionary operands and inline image data are
-// passed over.
-QBalance q_balance(Bytes content);
+OpenState open_state(Bytes content);

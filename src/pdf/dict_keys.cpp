@@ -78,6 +78,15 @@ int32_t key_value_pos(Bytes s, int32_t start, int32_t end, std::string_view key)
   return skip_ws(d, at + 1 + static_cast<int32_t>(key.size()));
 }
 
+std::string_view key_value_text(Bytes s, int32_t start, int32_t end, std::string_view key) {
+  const int32_t p = key_value_pos(s, start, end, key);
+  if (p < 0) return {};
+  const Bytes d = s.first(static_cast<size_t>(end < size_of(s) ? end : size_of(s)));
+  const int32_t value_end = skip_pdf_value(d, p);
+  if (value_end <= p) return {};
+  return {reinterpret_cast<const char *>(d.data() + p), static_cast<size_t>(value_end - p)};
+}
+
 int64_t dict_key_int(Bytes s, int32_t start, int32_t end, std::string_view key, int64_t missing) {
   const int32_t p = key_value_pos(s, start, end, key);
   if (p < 0) return missing;

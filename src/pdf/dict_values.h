@@ -35,6 +35,11 @@ int32_t trailer_end(Bytes s, int32_t start);
 // the dictionary has no such key.
 int32_t key_value_pos(Bytes s, int32_t start, int32_t end, std::string_view key);
 
+// Returns the bytes of key's value as they stand ("12 0 R" counts as one
+// value), or an empty view when the key is absent or its value does not end
+// inside the dictionary.
+std::string_view key_value_text(Bytes s, int32_t start, int32_t end, std::string_view key);
+
 // Returns the integer value of key, or `missing` when the key is absent or
 // its value is not an integer. A reference "n g R" is not an integer.
 int64_t dict_key_int(Bytes s, int32_t start, int32_t end, std::string_view key, int64_t missing);

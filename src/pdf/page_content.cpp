@@ -33,6 +33,28 @@ void read_content_array(const PdfDoc &doc, Bytes s, int32_t pos, PageContents &o
   }
 }
 
+// Returns true when a stream's filters are none or /FlateDecode alone.
+bool stream_filter_decodable(Bytes file, const ObjEntry &e) {
+  if (e.dict_pos < 0 || e.stream_kw_pos <= e.dict_pos) return true;
+  const int32_t end = e.stream_kw_pos;
+  const Bytes dict = file.first(static_cast<size_t>(end));
+  int32_t pos = key_value_pos(dict, e.dict_pos, end, "Filter");
+  if (pos < 0) return true;
+  bool in_array = false;
+  if (pos < end && dict[pos] == '[') {
+    in_array = true;
+    pos = skip_ws(dict, pos + 1);
+  }
+  // The full name, or its abbreviation /Fl.
+  int32_t name_len = 0;
+  if (find_name(dict, pos, end, "FlateDecode") == pos) name_len = 12;
+  else if (find_name(dict, pos, end, "Fl") == pos) name_len = 3;
+  else return false;
+  if (!in_array) return true;
+  pos = skip_ws(dict, pos + name_len);
+  return pos < end && dict[pos] == ']';
+}
+
 }  // namespace
 
 PageContents page_contents(const PdfDoc &doc, const ObjEntry *page) {
@@ -66,35 +88,16 @@ PageContents page_contents(const PdfDoc &doc, const ObjEntry *page) {
   return out;
 }
 
-bool stream_filter_decodable(Bytes file, const ObjEntry &e) {
-  if (e.dict_pos < 0 || e.stream_kw_pos <= e.dict_pos) return true;
-  const int32_t end = e.stream_kw_pos;
-  const Bytes dict = file.first(static_cast<size_t>(end));
-  int32_t pos = key_value_pos(dict, e.dict_pos, end, "Filter");
-  if (pos < 0) return true;
-  bool in_array = false;
-  if (pos < end && dict[pos] == '[') {
-    in_array = true;
-    pos = skip_ws(dict, pos + 1);
-  }
-  // The full name, or its abbreviation /Fl.
-  int32_t name_len = 0;
-  if (find_name(dict, pos, end, "FlateDecode") == pos) name_len = 12;
-  else if (find_name(dict, pos, end, "Fl") == pos) name_len = 3;
-  else return false;
-  if (!in_array) return true;
-  pos = skip_ws(dict, pos + name_len);
-  return pos < end && dict[pos] == ']';
-}
-
-bool append_page_content(const PdfDoc &doc, const PageContents &contents, ByteBuf &scratch,
-                         ByteBuf &old_bytes) {
+ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents, ByteBuf &scratch,
+                              ByteBuf &old_bytes) {
   const Bytes file = doc_bytes(doc);
+  bool any = false;
   bool complete = true;
   for (const ContentRef &ref : contents.refs) {
     const ObjEntry *e = find_obj(doc, ref.num);
     if (e == nullptr || !e->is_stream || e->in_objstm) continue;  // holds no content
     if (e->data_pos < 0 || e->data_end <= e->data_pos) continue;  // an empty stream
+    any = true;
     if (!stream_filter_decodable(file, *e)) {
       complete = false;
       continue;
@@ -105,9 +108,9 @@ bool append_page_content(const PdfDoc &doc, const PageContents &contents, ByteBu
       complete = false;
       continue;
     }
-    if (n <= 0) continue;
-    buf_bytes(old_bytes, bytes, static_cast<uint64_t>(n));
+    if (n > 0) buf_bytes(old_bytes, bytes, static_cast<uint64_t>(n));
     if (contents.is_array) buf_str(old_bytes, "\n");
   }
-  return complete;
+  if (!any) return ContentRead::empty;
+  return complete ? ContentRead::all : ContentRead::partly;
 }

@@ -79,6 +79,7 @@ StampNames free_stamp_names(const PdfDoc &doc, std::string_view resources) {
   names.font = free_name(doc, resources, "Font", names.font);
   names.gs = free_name(doc, resources, "ExtGState", names.gs);
   names.image = free_name(doc, resources, "XObject", names.image);
+  names.form = free_name(doc, resources, "XObject", names.form);
   return names;
 }
 
@@ -114,10 +115,7 @@ std::string rewrite_page_dict(const PdfDoc &doc, const ObjEntry &page, const Pag
   if (text.empty()) text = "<< >>";
   strip_dict_entry(text, "Contents");
   strip_dict_entry(text, "Resources");
-  const std::string contents = state.contents_value.empty()
-                                   ? std::to_string(state.content_num) + " 0 R"
-                                   : state.contents_value;
-  dict_append_before_close(text, " /Contents " + contents);
+  dict_append_before_close(text, " /Contents " + state.contents_value);
   dict_append_before_close(text, " /Resources " +
                                      (state.resources.empty() ? "<< >>" : state.resources));
   // A page found by its place in the tree may lack /Type, which ISO 32000

@@ -111,7 +111,7 @@ void put_image_dict(Writer &w, const StampRequest &r, const char *color_space, c
   put(w, " ");
 }
 
-void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, const StampPlan &plan) {
+void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) {
   const StampObjects &n = plan.nums;
   if (n.font_num > 0) {
     begin_object(w, n.font_num, 0);
@@ -147,33 +147,26 @@ void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, cons
       put_stream_body(w, r.rgb_data, r.rgb_size);
     }
   }
-  for (size_t k = 0; k < doc.page_infos.size(); ++k) {
-    const PageState &page = plan.pages[k];
-    if (!page.selected) continue;
-    begin_object(w, page.content_num, 0);
-    put(w, page.compressed ? "<< /Filter /FlateDecode /Length " : "<< /Length ");
-    put_int(w, static_cast<int64_t>(page.stream.length));
+  for (const NewStream &stream : plan.streams) {
+    begin_object(w, stream.num, 0);
+    const bool stored = stream.data.empty();
+    const uint64_t length = stored ? stream.stored.size() : stream.data.size();
+    put(w, "<<");
+    put(w, stream.entries);
+    put(w, " /Length ");
+    put_int(w, static_cast<int64_t>(length));
     put(w, " ");
-    put_stream_body(w, page.stream.data, page.stream.length);
-  }
-  for (const ExtraStream &extra : plan.extra) {
-    begin_object(w, extra.num, 0);
-    put(w, "<< /Length ");
-    put_int(w, static_cast<int64_t>(extra.bytes.size()));
-    put(w, " ");
-    put_stream_body(w, reinterpret_cast<const uint8_t *>(extra.bytes.data()), extra.bytes.size());
+    put_stream_body(w,
+                    stored ? stream.stored.data()
+                           : reinterpret_cast<const uint8_t *>(stream.data.data()),
+                    length);
   }
 }
 
 // Returns true when the dictionary's own /Length is the direct number length.
 bool length_is(std::string_view dict, int64_t length) {
   const Bytes s{reinterpret_cast<const uint8_t *>(dict.data()), dict.size()};
-  const int32_t value = key_value_pos(s, 0, size_of(s), "Length");
-  if (value < 0) return false;
-  const int32_t value_end = skip_pdf_value(s, value);
-  return value_end > value &&
-         dict.substr(static_cast<size_t>(value), static_cast<size_t>(value_end - value)) ==
-             std::to_string(length);
+  return key_value_text(s, 0, size_of(s), "Length") == std::to_string(length);
 }
 
 // Returns the copy of a stream's dictionary whose own /Length is the direct
@@ -296,13 +289,12 @@ void write_whole(Writer &w, const StampRequest &request, const PdfDoc &doc, cons
   put(w, "%PDF-");
   put(w, output_version(doc_bytes(doc)));
   buf_bytes(w.out, kBinaryMark, sizeof kBinaryMark - 1);
-  write_new_objects(w, request, doc, plan);
+  write_new_objects(w, request, plan);
   const int64_t new_objects_end = position(w);
 
   const std::vector<int32_t> stamped_page = stamped_pages(doc, plan);
   for (const ObjEntry &e : doc.objs) {
     const size_t num = static_cast<size_t>(e.num);
-    if (num < plan.drop_obj.size() && plan.drop_obj[num]) continue;
     if (w.offsets[num] != -1) continue;
     write_document_object(w, doc, e, plan, stamped_page[num]);
   }
@@ -326,10 +318,8 @@ void write_whole(Writer &w, const StampRequest &request, const PdfDoc &doc, cons
   // /Info only when the input has that object and it is written: a missing
   // one's number may now belong to one of the stamp's new objects.
   const int32_t info = doc.out_info_num;
-  const bool info_dropped = info > 0 && static_cast<size_t>(info) < plan.drop_obj.size() &&
-                            plan.drop_obj[static_cast<size_t>(info)] != 0;
   put(w, "trailer\n<<");
-  put_trailer_entries(w, doc, last_num + 1, info > 0 && find_obj(doc, info) != nullptr && !info_dropped,
+  put_trailer_entries(w, doc, last_num + 1, info > 0 && find_obj(doc, info) != nullptr,
                       new_objects_end);
   put(w, " >>\n");
   put_file_end(w, xref);
@@ -428,7 +418,7 @@ void write_update(Writer &w, const StampRequest &request, const PdfDoc &doc, con
   w.base = input.size();
   w.head_from = w.base;
   if (input.empty() || (input.back() != '\n' && input.back() != '\r')) put(w, "\n");
-  write_new_objects(w, request, doc, plan);
+  write_new_objects(w, request, plan);
   const int64_t new_objects_end = position(w);
 
   const std::vector<int32_t> stamped_page = stamped_pages(doc, plan);
@@ -468,8 +458,6 @@ void write_update(Writer &w, const StampRequest &request, const PdfDoc &doc, con
 int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
                  const StampPlan &plan, OutputForm form, WriteStep &step) {
   int32_t last_num = plan.nums.last_num;
-  for (const ExtraStream &extra : plan.extra)
-    if (extra.num > last_num) last_num = extra.num;
   if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
   step = WriteStep::offsets;
   std::vector<int64_t> offsets(static_cast<size_t>(last_num) + 16, -1);

@@ -1,10 +1,10 @@
 // The output file. As a whole new file: header, the stamp's new objects, the
-// document's objects (stamped pages rewritten, their old content left out,
-// object-stream members written as plain objects, everything else copied
-// byte for byte but for the edits in doc.body_edits), one classic
-// cross-reference table and a new trailer. As an update: the input's bytes
-// unchanged, then only the new and changed objects, a cross-reference
-// section of the kind the input's newest one is, and a trailer linked to it.
+// document's objects (stamped pages rewritten, object-stream members written
+// as plain objects, everything else copied byte for byte but for the edits
+// in doc.body_edits), one classic cross-reference table and a new trailer.
+// As an update: the input's bytes unchanged, then only the new and changed
+// objects, a cross-reference section of the kind the input's newest one is,
+// and a trailer linked to it.
 #pragma once
 
 #include "pdf/content.h"

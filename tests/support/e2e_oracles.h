@@ -88,6 +88,26 @@ inline int page_count(const std::string &path) {
   return n;
 }
 
+// Returns the content streams ("N G") of every page, as qpdf lists them.
+inline std::vector<std::string> content_streams(const std::string &path) {
+  const ToolResult r = must_run({tools().qpdf, "--show-pages", path});
+  std::vector<std::string> found;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("    ", 0) != 0 || line.size() < 6 || line.substr(line.size() - 2) != " R")
+      continue;
+    found.push_back(line.substr(4, line.size() - 6));
+  }
+  return found;
+}
+
+// Returns a stream object's data as it is stored (no filter undone).
+inline std::string raw_stream(const std::string &path, const std::string &num_gen) {
+  std::string object = num_gen;
+  object[object.find(' ')] = ',';
+  return must_run({tools().qpdf, "--show-object=" + object, "--raw-stream-data", path}).out;
+}
+
 // Returns the text poppler extracts from one page (counted from 1), UTF-8.
 inline std::string page_text(const std::string &path, int page) {
   const std::string p = std::to_string(page);
@@ -299,8 +319,8 @@ class E2e : public ::testing::Test {
   }
   void TearDown() override {
     if (dir_.empty()) return;
-    if (HasFailure())
-      std::cerr << "files of the failed test kept in " << dir_ << "\n";
+    if (HasFailure() || std::getenv("FOLIMARK_KEEP_E2E") != nullptr)
+      std::cerr << "files of the test kept in " << dir_ << "\n";
     else
       fs::remove_all(dir_);
   }

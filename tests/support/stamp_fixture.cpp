@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 
 #include "pdf/load.h"
@@ -52,9 +53,17 @@ std::string buf_text(const ByteBuf &buf) {
   return {reinterpret_cast<const char *>(buf.data), static_cast<size_t>(buf.length)};
 }
 
-std::string stream_text(const PageState &page) {
-  const std::string raw = buf_text(page.stream);
-  if (!page.compressed) return raw;
+const NewStream *new_stream(const StampPlan &plan, int32_t num) {
+  for (const NewStream &s : plan.streams)
+    if (s.num == num) return &s;
+  return nullptr;
+}
+
+std::string stream_text(const NewStream &stream) {
+  if (stream.data.empty())
+    return {reinterpret_cast<const char *>(stream.stored.data()), stream.stored.size()};
+  const std::string &raw = stream.data;
+  if (stream.entries.find("/FlateDecode") == std::string::npos) return raw;
   for (uLongf cap = static_cast<uLongf>(raw.size()) * 4 + 1024;; cap *= 4) {
     std::string out(cap, '\0');
     uLongf size = cap;
@@ -67,6 +76,29 @@ std::string stream_text(const PageState &page) {
     }
     if (rc != Z_BUF_ERROR || cap > (1u << 28)) throw std::runtime_error("stream does not inflate");
   }
+}
+
+std::vector<int32_t> contents_numbers(const PageState &page) {
+  std::string text = page.contents_value;
+  for (char &c : text)
+    if (c == '[' || c == ']') c = ' ';
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  std::vector<int32_t> nums;
+  for (size_t i = 0; i + 2 < words.size(); ++i) {
+    if (words[i + 2] != "R") continue;
+    nums.push_back(std::stoi(words[i]));
+    i += 2;
+  }
+  return nums;
+}
+
+std::string last_stream_text(const StampPlan &plan, const PageState &page) {
+  const std::vector<int32_t> nums = contents_numbers(page);
+  if (nums.empty()) return {};
+  const NewStream *s = new_stream(plan, nums.back());
+  return s == nullptr ? std::string() : stream_text(*s);
 }
 
 }  // namespace testpdf

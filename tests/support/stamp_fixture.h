@@ -29,8 +29,18 @@ StampRequest text_request(const char *text, float x = 0, float y = 0);
 // Returns an image request for a PNG picture of width x height pixels.
 StampRequest image_request(int32_t width, int32_t height, float opacity, bool alpha);
 
-// Returns the bytes of a page's stream, inflated with zlib when compressed.
-std::string stream_text(const PageState &page);
+// Returns the new stream of the plan numbered num, or nullptr.
+const NewStream *new_stream(const StampPlan &plan, int32_t num);
+
+// Returns the bytes of a new stream, inflated with zlib when compressed.
+std::string stream_text(const NewStream &stream);
+
+// Returns the object numbers that a page's new /Contents value names, in order.
+std::vector<int32_t> contents_numbers(const PageState &page);
+
+// Returns the text of the last stream a page's /Contents names: the one that
+// draws the stamp.
+std::string last_stream_text(const StampPlan &plan, const PageState &page);
 
 // Returns the bytes of a ByteBuf as a string.
 std::string buf_text(const ByteBuf &buf);

@@ -1,8 +1,9 @@
-// Counting of the q and Q operators in a content stream (ISO 32000-1, 7.8.2
-// and 8.4.2) with a tokenizer that knows just enough of the content syntax to
-// tell operators from data: literal and hexadecimal strings, comments, names,
-// array and dictionary operands and the binary data of inline images are
-// passed over. It also says how to end what the content leaves open, since a
+// What a content stream leaves open at its end (ISO 32000-1, 7.8.2, 8.4.2,
+// 9.4 and 14.6): q without Q, BT without ET, BMC/BDC without EMC, counted by
+// a tokenizer that knows just enough of the content syntax to tell operators
+// from data: literal and hexadecimal strings, comments, names, array and
+// dictionary operands and the binary data of inline images are passed over.
+// It also says how to end a construct the content stops inside, since a
 // reader would otherwise take everything after it (the stamp) as part of it.
 #include <algorithm>
 
@@ -43,9 +44,11 @@ size_t skip_inline_image_data(Bytes s, size_t i, bool *unterminated) {
 
 }  // namespace
 
-QBalance q_balance(Bytes s) {
+OpenState open_state(Bytes s) {
   int64_t depth = 0;
   int64_t lowest = 0;
+  int64_t marked = 0;
+  bool in_text = false;
   std::string nesting;  // '[' and '<' (a dictionary) still open, innermost last
   // The construct the content stops inside, if any.
   enum class Unended { nothing, literal, hex, image } unended = Unended::nothing;
@@ -89,12 +92,21 @@ QBalance q_balance(Bytes s) {
       // dictionary is an element of it.
       if (!nesting.empty()) continue;
       const size_t n = i - start;
-      if (n == 1 && c == 'q') {
+      const std::string_view op(reinterpret_cast<const char *>(s.data() + start), n);
+      if (op == "q") {
         ++depth;
-      } else if (n == 1 && c == 'Q') {
+      } else if (op == "Q") {
         --depth;
         lowest = std::min(lowest, depth);
-      } else if (n == 2 && c == 'I' && s[start + 1] == 'D') {
+      } else if (op == "BDC" || op == "BMC") {
+        ++marked;
+      } else if (op == "EMC") {
+        if (marked > 0) --marked;  // readers pass over an EMC that closes nothing
+      } else if (op == "BT") {
+        in_text = true;
+      } else if (op == "ET") {
+        in_text = false;
+      } else if (op == "ID") {
         if (i < s.size() && is_pdf_ws(s[i])) ++i;  // the one byte that ends "ID"
         bool unterminated = false;
         i = skip_inline_image_data(s, i, &unterminated);
@@ -102,9 +114,11 @@ QBalance q_balance(Bytes s) {
       }
     }
   }
-  QBalance b;
+  OpenState b;
   b.deficit = -lowest;
   b.open = depth - lowest;
+  b.marked = marked;
+  b.in_text = in_text;
   if (unended == Unended::literal) b.closer.append(static_cast<size_t>(open_parens), ')');
   if (unended == Unended::hex) b.closer += '>';
   if (unended == Unended::image) b.closer += "EI";
