@@ -413,6 +413,48 @@ TEST(ObjectIndex, TrailerIdAndImplausibleSize) {
   EXPECT_LT(huge.doc.max_obj_num, 100000);
 }
 
+// What an update appended to the input relies on: whether the index had to
+// be repaired from a scan, and the kind of the newest section.
+TEST(ObjectIndex, RepairAndNewestSectionKind) {
+  const auto sections = [](testpdf::Section::Form form) {
+    testpdf::Section first{.objects = kPageObjects, .form = form, .xref_num = 9};
+    first.trailer = "/Root 1 0 R";
+    testpdf::Section update{.objects = {{5, 0, "(five)"}}, .form = form, .xref_num = 10};
+    update.trailer = "/Root 1 0 R";
+    return testpdf::build_sections({first, update});
+  };
+  const std::string table = sections(testpdf::Section::table);
+  testpdf::Options shifted, bare;
+  shifted.xref_offset_shift = 3;
+  bare.write_xref = false;
+  struct Case {
+    const char *name;
+    std::string bytes;
+    bool repaired;
+    bool stream;
+  };
+  const Case cases[] = {
+      {"intact tables", table, false, false},
+      {"intact streams", sections(testpdf::Section::stream), false, true},
+      {"hybrid: the newest section is a table", sections(testpdf::Section::hybrid), false, false},
+      {"reference to a number nothing defines",
+       testpdf::build(with(kPageObjects, {{5, 0, "[99 0 R]"}}), 1), false, false},
+      {"startxref off its section",
+       testpdf::build(kPageObjects, 1, shifted), true, false},
+      {"no cross-reference data",
+       testpdf::build(kPageObjects, 1, bare), true, false},
+      {"an entry that misses its object", moved_entry(testpdf::build(kPageObjects, 1), 2, 5),
+       true, false},
+      {"/Prev beyond the file", replaced(table, "/Prev ", "/Prev 9"), true, false},
+  };
+  for (const Case &c : cases) {
+    const Loaded l = load(c.bytes);
+    ASSERT_EQ(l.result, 1) << c.name << ": " << l.error;
+    EXPECT_EQ(l.doc.xref_repaired != 0, c.repaired) << c.name;
+    EXPECT_EQ(l.doc.xref_is_stream != 0, c.stream) << c.name;
+  }
+}
+
 // /Encrypt in the newest trailer that has it refuses the file; the key
 // elsewhere in the file does not.
 TEST(EncryptedInput, RefusedByTheTrailerOnly) {

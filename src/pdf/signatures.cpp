@@ -1,7 +1,6 @@
 #include "pdf/signatures.h"
 
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "pdf/dict_values.h"
@@ -10,13 +9,21 @@ namespace {
 
 // Returns the value at pos (a reference followed) when it is a dictionary,
 // its range ending where the dictionary ends; present is false otherwise.
-DictRange dict_at(const PdfDoc &doc, const DictRange &r, int32_t pos, int32_t *followed = nullptr) {
-  DictRange v = resolve_value(doc, r, pos, followed);
+DictRange dict_at(const PdfDoc &doc, const DictRange &r, int32_t pos) {
+  DictRange v = resolve_value(doc, r, pos);
   if (!v.present || v.start + 1 >= v.end || v.bytes[v.start] != '<' || v.bytes[v.start + 1] != '<')
     return {};
   const int32_t end = find_dict_close(v.bytes, v.start, v.end);
   if (end > v.start) v.end = end;
   return v;
+}
+
+// Returns the number of the object that the value at pos refers to, or 0
+// when it is no reference to an object of the document.
+int32_t referenced_number(const PdfDoc &doc, const DictRange &r, int32_t pos) {
+  int32_t num = 0;
+  (void)resolve_value(doc, r, pos, &num);
+  return num;
 }
 
 // Returns the dictionary that key of the dictionary r names, or one not
@@ -27,14 +34,18 @@ DictRange dict_of_key(const PdfDoc &doc, const DictRange &r, std::string_view ke
   return pos < 0 ? DictRange{} : dict_at(doc, r, pos);
 }
 
-// Returns the array that key of the dictionary r names ('[' at start), or
-// one not present.
+// Returns the value at pos (a reference followed) when it is an array ('['
+// at start); present is false otherwise.
+DictRange array_at(const PdfDoc &doc, const DictRange &r, int32_t pos) {
+  const DictRange v = resolve_value(doc, r, pos);
+  return v.present && v.start < v.end && v.bytes[v.start] == '[' ? v : DictRange{};
+}
+
+// Returns the array that key of the dictionary r names, or one not present.
 DictRange array_of_key(const PdfDoc &doc, const DictRange &r, std::string_view key) {
   if (!r.present) return {};
   const int32_t pos = key_value_pos(r.bytes, r.start, r.end, key);
-  if (pos < 0) return {};
-  const DictRange v = resolve_value(doc, r, pos);
-  return v.present && v.start < v.end && v.bytes[v.start] == '[' ? v : DictRange{};
+  return pos < 0 ? DictRange{} : array_at(doc, r, pos);
 }
 
 bool has_key(const DictRange &r, std::string_view key) {
@@ -45,34 +56,57 @@ bool name_is(const DictRange &r, std::string_view key, std::string_view name) {
   return r.present && dict_key_name_is(r.bytes, r.start, r.end, key, name);
 }
 
+// Fields written inline inside inline fields' /Kids are followed this deep:
+// each level is read again by the one above it, and real field trees are a
+// few levels deep, their fields objects of their own.
+constexpr int kMaxInlineFieldDepth = 32;
+
 // Returns true when the field tree holds a signature field whose value is a
-// signature dictionary with /ByteRange. Each field object is visited once,
-// so cyclic trees end and the cost stays linear.
+// signature dictionary with /ByteRange. Each field object, and each object
+// holding a value (/Kids, /V), is read once, so cyclic trees end and the
+// cost stays linear.
 bool has_signed_field(const PdfDoc &doc, const DictRange &catalog) {
   const DictRange form = dict_of_key(doc, catalog, "AcroForm");
-  std::vector<uint8_t> seen(static_cast<size_t>(doc.max_obj_num) + 1, 0);
-  std::vector<std::pair<DictRange, bool>> todo;  // a field and whether its parent is a signature field
-  const auto add_kids = [&](const DictRange &holder, std::string_view key, bool sig) {
-    const DictRange kids = array_of_key(doc, holder, key);
+  const size_t numbers = static_cast<size_t>(doc.max_obj_num) + 1;
+  std::vector<uint8_t> seen_field(numbers, 0), seen_value(numbers, 0);
+  // Returns true the first time object num (when it is one) is met in seen.
+  const auto first_time = [](std::vector<uint8_t> &seen, int32_t num) {
+    if (num <= 0 || static_cast<size_t>(num) >= seen.size()) return true;
+    if (seen[static_cast<size_t>(num)] != 0) return false;
+    seen[static_cast<size_t>(num)] = 1;
+    return true;
+  };
+  struct Field {
+    DictRange dict;
+    bool parent_sig;     // the field above it is a signature field
+    int inline_depth;    // how many inline fields hold it
+  };
+  std::vector<Field> todo;
+  const auto add_kids = [&](const DictRange &holder, std::string_view key, bool sig, int depth) {
+    const int32_t at = holder.present ? key_value_pos(holder.bytes, holder.start, holder.end, key) : -1;
+    if (at < 0 || !first_time(seen_value, referenced_number(doc, holder, at))) return;
+    const DictRange kids = array_at(doc, holder, at);
     if (!kids.present) return;
     for (const int32_t pos : array_elements(kids.bytes, kids.start, kids.end)) {
-      int32_t num = 0;
-      const DictRange field = dict_at(doc, kids, pos, &num);
-      if (!field.present) continue;
-      if (num > 0 && static_cast<size_t>(num) < seen.size()) {
-        if (seen[static_cast<size_t>(num)] != 0) continue;
-        seen[static_cast<size_t>(num)] = 1;
-      }
-      todo.emplace_back(field, sig);
+      const int32_t num = referenced_number(doc, kids, pos);
+      const int kid_depth = num > 0 ? 0 : depth + 1;
+      if (kid_depth > kMaxInlineFieldDepth || !first_time(seen_field, num)) continue;
+      const DictRange field = dict_at(doc, kids, pos);
+      if (field.present) todo.push_back({field, sig, kid_depth});
     }
   };
-  add_kids(form, "Fields", false);
+  add_kids(form, "Fields", false, 0);
   while (!todo.empty()) {
-    const auto [field, inherited] = todo.back();
+    const Field f = todo.back();
     todo.pop_back();
-    const bool sig = has_key(field, "FT") ? name_is(field, "FT", "Sig") : inherited;
-    if (sig && has_key(dict_of_key(doc, field, "V"), "ByteRange")) return true;
-    add_kids(field, "Kids", sig);
+    const bool sig = has_key(f.dict, "FT") ? name_is(f.dict, "FT", "Sig") : f.parent_sig;
+    if (sig) {
+      const int32_t pos = key_value_pos(f.dict.bytes, f.dict.start, f.dict.end, "V");
+      if (pos >= 0 && first_time(seen_value, referenced_number(doc, f.dict, pos)) &&
+          has_key(dict_at(doc, f.dict, pos), "ByteRange"))
+        return true;
+    }
+    add_kids(f.dict, "Kids", sig, f.inline_depth);
   }
   return false;
 }
