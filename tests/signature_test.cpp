@@ -131,6 +131,11 @@ class Signatures : public E2e {
     const std::string after = testpdf::read_file(out);
     ASSERT_GT(after.size(), before.size());
     EXPECT_EQ(after.compare(0, before.size(), before), 0) << "the input is not a prefix";
+    // The update starts on a line of its own: after the input's "%%EOF" on
+    // the same line, it would read as part of that comment.
+    const size_t first = after.find_first_not_of("\r\n", before.size());
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_TRUE(after[first - 1] == '\n' || after[first - 1] == '\r') << "the update starts mid-line";
     const LastSection section = last_section(after);
     EXPECT_EQ(section.table, !stream);
     EXPECT_EQ(section.stream, stream);
@@ -247,10 +252,12 @@ std::string certified_document(const std::string &params, const std::string &par
 }
 
 // A certification that allows changes (no /P: level 2) is stamped as an
-// update; one without a real signature is enough to tell.
+// update; one without a real signature is enough to tell. The input ends
+// without an end-of-line, which the update must add before its first object.
 TEST_F(Signatures, CertificationAllowingChangesGetsAnUpdate) {
-  const std::string in =
-      write_doc(dir(), "certified", certified_document("<< /Type /TransformParams /V /1.2 >>"));
+  std::string bytes = certified_document("<< /Type /TransformParams /V /1.2 >>");
+  while (bytes.back() == '\n' || bytes.back() == '\r') bytes.pop_back();
+  const std::string in = write_doc(dir(), "certified", bytes);
   expect_update(in, dir() + "/out.pdf", false, 0);
 }
 
