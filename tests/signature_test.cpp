@@ -132,7 +132,7 @@ class Signatures : public E2e {
     ASSERT_GT(after.size(), before.size());
     EXPECT_EQ(after.compare(0, before.size(), before), 0) << "the input is not a prefix";
     // The update starts on a line of its own: after the input's "%%EOF" on
-    // the same line, it would read as part of that comment.
+    // the same line, it would be read as the rest of that comment.
     const size_t first = after.find_first_not_of("\r\n", before.size());
     ASSERT_NE(first, std::string::npos);
     EXPECT_TRUE(after[first - 1] == '\n' || after[first - 1] == '\r') << "the update starts mid-line";
