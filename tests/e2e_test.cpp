@@ -746,7 +746,9 @@ TEST_P(Placement, StampIsUprightAtTheRequestedPoint) {
   const int size = 40;
   ASSERT_EQ(folimark_text(in.c_str(), out.c_str(), kStamp, x, y, size, 1, 0, 0, 0, 0), 1)
       << folimark_last_error();
-  if (!c.damaged) ASSERT_EQ(qpdf_problems(out), "");
+  if (!c.damaged) {
+    ASSERT_EQ(qpdf_problems(out), "");
+  }
   EXPECT_EQ(lost_words(page_text(in, 1), page_text(out, 1)), std::vector<std::string>{});
   const double ax = c.origin_x + x, ay = c.origin_y + y;  // user space
 
