@@ -438,9 +438,14 @@ TEST(StampPlan, OldContentIsolated) {
     // The font, the graphics state, then the opener and the closer.
     const int32_t gs = p.plan.nums.gs_num;
     const std::string ops = text_ops(testpdf::text_request("S"), gs);
-    EXPECT_EQ(p.plan.pages[0].contents_value, "[" + std::to_string(gs + 1) + " 0 R " + c.old_refs +
-                                                  " " + std::to_string(gs + 2) + " 0 R]")
-        << c.name;
+    std::string expected(1, '[');
+    expected += std::to_string(gs + 1);
+    expected += " 0 R ";
+    expected += c.old_refs;
+    expected += ' ';
+    expected += std::to_string(gs + 2);
+    expected += " 0 R]";
+    EXPECT_EQ(p.plan.pages[0].contents_value, expected) << c.name;
     ASSERT_EQ(p.plan.streams.size(), 2u) << c.name;
     EXPECT_EQ(testpdf::stream_text(p.plan.streams[0]), c.opener) << c.name;
     EXPECT_EQ(testpdf::stream_text(p.plan.streams[1]), c.closer + ops) << c.name;
