@@ -237,17 +237,28 @@ std::vector<int32_t> stamped_pages(const PdfDoc &doc, const StampPlan &plan) {
   return stamped_page;
 }
 
-// Writes one object of the document: a stamped page rewritten (page >= 0),
-// any other copied with its edits. An object-stream member becomes a plain
-// object of generation 0.
-void write_document_object(Writer &w, const PdfDoc &doc, const ObjEntry &e, const StampPlan &plan,
-                           int32_t page) {
-  begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
-  if (page >= 0) {
-    buf_str(w.out, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]));
-    put(w, "\nendobj\n");
-  } else {
-    copy_object(w, doc, e);
+// Writes the document's objects that are not written yet: stamped pages
+// rewritten, the others copied with their edits; object-stream members
+// become plain objects of generation 0. With changed_only, only what an
+// update must carry: stamped pages, objects with edits, objects added
+// since loading.
+void write_document_objects(Writer &w, const PdfDoc &doc, const StampPlan &plan,
+                            bool changed_only) {
+  const std::vector<int32_t> stamped_page = stamped_pages(doc, plan);
+  for (const ObjEntry &e : doc.objs) {
+    const auto num = static_cast<size_t>(e.num);
+    if (w.offsets[num] != -1) continue;
+    const int32_t page = num < stamped_page.size() ? stamped_page[num] : -1;
+    if (changed_only && page < 0 && body_edits_of(doc, e.num).empty() &&
+        e.num <= doc.loaded_max_num)
+      continue;
+    begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
+    if (page >= 0) {
+      buf_str(w.out, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]));
+      put(w, "\nendobj\n");
+    } else {
+      copy_object(w, doc, e);
+    }
   }
 }
 
@@ -291,13 +302,7 @@ void write_whole(Writer &w, const StampRequest &request, const PdfDoc &doc, cons
   buf_bytes(w.out, kBinaryMark, sizeof kBinaryMark - 1);
   write_new_objects(w, request, plan);
   const int64_t new_objects_end = position(w);
-
-  const std::vector<int32_t> stamped_page = stamped_pages(doc, plan);
-  for (const ObjEntry &e : doc.objs) {
-    const size_t num = static_cast<size_t>(e.num);
-    if (w.offsets[num] != -1) continue;
-    write_document_object(w, doc, e, plan, stamped_page[num]);
-  }
+  write_document_objects(w, doc, plan, false);
 
   const int64_t xref = position(w);
   put(w, "xref\n0 ");
@@ -420,15 +425,7 @@ void write_update(Writer &w, const StampRequest &request, const PdfDoc &doc, con
   if (input.empty() || (input.back() != '\n' && input.back() != '\r')) put(w, "\n");
   write_new_objects(w, request, plan);
   const int64_t new_objects_end = position(w);
-
-  const std::vector<int32_t> stamped_page = stamped_pages(doc, plan);
-  for (const ObjEntry &e : doc.objs) {
-    const auto num = static_cast<size_t>(e.num);
-    if (w.offsets[num] != -1) continue;
-    const int32_t page = num < stamped_page.size() ? stamped_page[num] : -1;
-    if (page < 0 && body_edits_of(doc, e.num).empty() && e.num <= doc.loaded_max_num) continue;
-    write_document_object(w, doc, e, plan, page);
-  }
+  write_document_objects(w, doc, plan, true);
 
   const bool info = doc.out_info_num > 0 && find_obj(doc, doc.out_info_num) != nullptr;
   if (doc.xref_is_stream) {
