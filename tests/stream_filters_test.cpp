@@ -4,16 +4,20 @@
 // Damaged and hand-made cases say what they guard in their names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/limits.h"
 #include "filters/filters.h"
+#include "pdf/pdf_doc.h"
 #include "pdf/reconstruct.h"
 #include "pdf/stream_filters.h"
 #include "support/run_tool.h"
@@ -551,4 +555,52 @@ TEST(StreamFilters, MutatedSamplesNeverFault) {
       }
     }
   }
+}
+
+// Real files: every stream of the corpus with a filter other than Flate, or
+// a predictor, decodes to what qpdf decodes from it.
+TEST(StreamFilters, CorpusStreamsDecodeAsQpdfDecodesThem) {
+  const std::string qpdf = FOLIMARK_QPDF;
+  const fs::path corpus = fs::path(FOLIMARK_CORPUS_DIR) / "pdf";
+  if (qpdf.empty() || !fs::is_directory(corpus)) GTEST_SKIP() << "qpdf or the corpus folder " << corpus << " not found";
+  std::vector<fs::path> files;
+  for (const auto &entry : fs::recursive_directory_iterator(corpus))
+    if (entry.is_regular_file() && entry.path().extension() == ".pdf") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  constexpr size_t kStreamsPerFile = 6;
+  size_t compared = 0;
+  ByteBuf out;
+  for (const fs::path &path : files) {
+    const std::string text = read_file(path);
+    if (text.find("/Encrypt") != std::string::npos) continue;  // qpdf would decrypt first
+    const Bytes file = bytes_of(text);
+    const std::vector<ObjEntry> objects = scan_file_objects(file, [](int32_t) { return -1; }).objects;
+    std::map<int32_t, int> definitions;
+    for (const ObjEntry &e : objects) ++definitions[e.num];
+    size_t compared_here = 0;
+    for (const ObjEntry &e : objects) {
+      // One definition of the object, so that qpdf reads the same one; a
+      // few streams a file, whose streams are much alike.
+      if (!e.is_stream || definitions[e.num] != 1 || compared_here == kStreamsPerFile) continue;
+      const DictRange r = dict_range_in(file, e);
+      const std::string dict(reinterpret_cast<const char *>(r.bytes.data()) + r.start,
+                             static_cast<size_t>(r.end - r.start));
+      bool wanted = false;
+      for (const char *mark : {"ASCIIHex", "ASCII85", "LZW", "RunLength", "/AHx", "/A85", "/RL", "/Predictor"})
+        wanted = wanted || dict.find(mark) != std::string::npos;
+      if (!wanted) continue;
+      out.length = 0;
+      if (decode_stream(file, e, out) != DecodeStatus::ok) continue;
+      const std::vector<std::string> argv = {qpdf, "--show-object=" + std::to_string(e.num) + "," + std::to_string(e.gen),
+                                             "--filtered-stream-data", path.string()};
+      const testtool::ToolResult q = testtool::run(argv);
+      if (!q.ok()) continue;  // qpdf found this object damaged, or another one
+      ++compared;
+      ++compared_here;
+      EXPECT_TRUE(q.out == text_of(out)) << path.filename() << " object " << e.num << ": " << out.length
+                                         << " bytes, qpdf " << q.out.size();
+    }
+  }
+  std::printf("%zu streams compared with qpdf\n", compared);
+  EXPECT_GT(compared, 0u);
 }
