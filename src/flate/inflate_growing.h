@@ -1,7 +1,7 @@
 // Internal entry of the raw DEFLATE decompressor for callers that do not know
 // the output's size: the output buffer may be enlarged while decoding, so a
 // first guess that is too small costs a reallocation, not a second decode.
-// Not part of the library's interface; tvl_inflate is this with a fixed buffer.
+// Internal to the library; tvl_inflate is this entry with a fixed buffer.
 #pragma once
 
 #include <cstddef>
