@@ -14,6 +14,11 @@ inline constexpr int32_t kMaxObjectNumber = 8388607;
 // decompression bombs in damaged or hostile files.
 inline constexpr uint64_t kMaxInflatedStream = 64u << 20;
 
+// The most filters one stream's data is decoded through. Real producers
+// chain two or three; each step may write up to kMaxInflatedStream, so the
+// count bounds the work a single stream can ask for.
+inline constexpr int kMaxFilterChain = 8;
+
 // A trailer dictionary holds a handful of keys: reading one looks no further
 // than this, so that a file full of damaged trailers stays linear to load.
 inline constexpr int32_t kMaxTrailerBytes = 64 * 1024;

@@ -3,7 +3,9 @@
 // tables from a 64-bit bit buffer; the bulk of a block runs in a loop that
 // needs no bounds checks because it only runs while the input and the output
 // have room for its longest step, and the last bytes go through a careful loop
-// that checks every step. All state lives on the caller's stack.
+// that checks every step. All state lives on the caller's stack. An output
+// that can grow is enlarged when the careful loop runs out of room, and the
+// fast loop resumes in the larger buffer.
 //
 // Accepted as valid, as RFC 1951 allows or does not forbid: incomplete codes
 // (a free pattern fails only when met), an all-zero length list (an empty
@@ -15,6 +17,7 @@
 #include "flate/decode_table.h"
 #include "flate/flate.h"
 #include "flate/inflate_bits.h"
+#include "flate/inflate_growing.h"
 #include "flate/tables.h"
 
 namespace flate {
@@ -48,12 +51,32 @@ constexpr FixedTables make_fixed_tables() {
 }
 constexpr FixedTables kFixed = make_fixed_tables();
 
-// The caller's buffer and the next byte to write.
+// The caller's buffer and the next byte to write; growable, when set, is
+// the buffer's owner that can enlarge it.
 struct Output {
   uint8_t *begin;
   uint8_t *next;
   uint8_t *end;
+  GrowableOutput *growable;
+  bool out_of_room;  // a write found no room and none could be had
 };
+
+// Returns true when n more bytes fit at o.next, enlarging the buffer when
+// they do not and it can grow (o then points into the new buffer).
+bool make_room(Output &o, size_t n) {
+  if (static_cast<size_t>(o.end - o.next) >= n) return true;
+  GrowableOutput *g = o.growable;
+  const size_t used = static_cast<size_t>(o.next - o.begin);
+  if (g == nullptr || g->grow == nullptr || n > SIZE_MAX - used || !g->grow(g->ctx, *g, used + n) ||
+      g->capacity < used + n) {
+    o.out_of_room = true;
+    return false;
+  }
+  o.begin = g->data;
+  o.next = g->data + used;
+  o.end = g->data + g->capacity;
+  return true;
+}
 
 struct DynamicTables {
   uint32_t lit_len[kLitLenTableSize];
@@ -214,25 +237,32 @@ FastEnd decode_fast(BitReader &br, Output &o, const uint32_t *lt, const uint32_t
   return result;
 }
 
+enum class CarefulEnd { block_end, failed, grown };
+
 // Decodes symbols up to the end of the block, checking the input's end and
-// the output's capacity at every step. Returns false on any failure.
-bool decode_careful(BitReader &br_state, Output &o_state, const uint32_t *lt, const uint32_t *dt) {
+// the output's capacity at every step. Stops with `grown` after the step
+// that enlarged the output, so that the fast loop can take over again.
+CarefulEnd decode_careful(BitReader &br_state, Output &o_state, const uint32_t *lt, const uint32_t *dt) {
   // Local copies: stores through the byte pointer would otherwise force the
   // bit state back to memory after every byte.
   BitReader br = br_state;
   Output o = o_state;
-  bool ok = false;
+  CarefulEnd result = CarefulEnd::failed;
   for (;;) {
     refill(br);
     const uint32_t e = decode_entry(lt, kLitLenBits, br.bitbuf, br.bitcnt);
     if (!br.only_real_bits_taken()) break;
     if (e & kEntryLiteral) {
-      if (o.next == o.end) break;
+      if (o.next == o.end) {
+        if (!make_room(o, 1)) break;
+        result = CarefulEnd::grown;
+      }
       *o.next++ = static_cast<uint8_t>(entry_value(e));
+      if (result == CarefulEnd::grown) break;
       continue;
     }
     if (!(e & kEntryMatch)) {
-      ok = (e & kEntryEnd) != 0;
+      if (e & kEntryEnd) result = CarefulEnd::block_end;
       break;
     }
     // A full refill leaves room for the length's extra bits and a whole
@@ -242,23 +272,34 @@ bool decode_careful(BitReader &br_state, Output &o_state, const uint32_t *lt, co
     if (!(d & kEntryMatch)) break;
     const size_t dist = entry_with_extra(d, br.bitbuf, br.bitcnt);
     if (!br.only_real_bits_taken()) break;
-    if (dist > static_cast<size_t>(o.next - o.begin) || length > static_cast<size_t>(o.end - o.next)) break;
+    if (dist > static_cast<size_t>(o.next - o.begin)) break;
+    if (length > static_cast<size_t>(o.end - o.next)) {
+      if (!make_room(o, length)) break;
+      result = CarefulEnd::grown;
+    }
     copy_match(o.next, dist, length);
     o.next += length;
+    if (result == CarefulEnd::grown) break;
   }
   br_state = br;
   o_state = o;
-  return ok;
+  return result;
 }
 
 // Returns true after decoding one Huffman block up to its end-of-block code.
 bool decode_block(BitReader &br, Output &o, const uint32_t *lt, const uint32_t *dt) {
-  switch (decode_fast(br, o, lt, dt)) {
-    case FastEnd::block_end: return true;
-    case FastEnd::failed: return false;
-    case FastEnd::margin: break;
+  for (;;) {
+    switch (decode_fast(br, o, lt, dt)) {
+      case FastEnd::block_end: return true;
+      case FastEnd::failed: return false;
+      case FastEnd::margin: break;
+    }
+    switch (decode_careful(br, o, lt, dt)) {
+      case CarefulEnd::block_end: return true;
+      case CarefulEnd::failed: return false;
+      case CarefulEnd::grown: break;
+    }
   }
-  return decode_careful(br, o, lt, dt);
 }
 
 // Returns true after reading a dynamic block's header (RFC 1951 3.2.7) and
@@ -332,7 +373,7 @@ bool copy_stored(BitReader &br, Output &o) {
   const unsigned len = h[0] | unsigned{h[1]} << 8;
   const unsigned nlen = h[2] | unsigned{h[3]} << 8;
   if (nlen != (~len & 0xFFFFu)) return false;
-  if (in_len - pos - 4 < len || static_cast<size_t>(o.end - o.next) < len) return false;
+  if (in_len - pos - 4 < len || !make_room(o, len)) return false;
   if (len != 0) std::memcpy(o.next, h + 4, len);
   o.next += len;
   br.restart_at(pos + 4 + len);
@@ -340,29 +381,46 @@ bool copy_stored(BitReader &br, Output &o) {
 }
 
 }  // namespace
-}  // namespace flate
 
-int tvl_inflate(const unsigned char *src, size_t src_len, unsigned char *dst, size_t dst_cap) {
-  using namespace flate;
-  if (src == nullptr) src_len = 0;
-  if (dst == nullptr) dst_cap = 0;
-  BitReader br = make_bit_reader(std::span<const uint8_t>(src, src_len));
-  Output o{dst, dst, dst + dst_cap};
+InflateResult inflate_growing(std::span<const uint8_t> src, GrowableOutput &out) {
+  BitReader br = make_bit_reader(src);
+  Output o{out.data, out.data, out.data + out.capacity, &out, false};
   DynamicTables dynamic;
+  InflateResult result;
   for (;;) {
     refill(br);
     // BFINAL, BTYPE
     const unsigned header = take_bits(br, 3);
-    if (!br.only_real_bits_taken()) return -1;
     bool ok = false;
-    switch (header >> 1) {
-      case 0: ok = copy_stored(br, o); break;
-      case 1: ok = decode_block(br, o, kFixed.lit_len, kFixed.dist); break;
-      case 2: ok = read_dynamic_tables(br, dynamic) && decode_block(br, o, dynamic.lit_len, dynamic.dist); break;
-      default: break;
+    if (br.only_real_bits_taken()) {
+      switch (header >> 1) {
+        case 0: ok = copy_stored(br, o); break;
+        case 1: ok = decode_block(br, o, kFixed.lit_len, kFixed.dist); break;
+        case 2: ok = read_dynamic_tables(br, dynamic) && decode_block(br, o, dynamic.lit_len, dynamic.dist); break;
+        default: break;
+      }
     }
-    if (!ok) return -1;
-    // dst_cap stays below 2^31 by contract, so the count fits.
-    if (header & 1) return static_cast<int>(o.next - o.begin);
+    result.written = static_cast<size_t>(o.next - o.begin);
+    if (!ok) {
+      result.end = o.out_of_room ? InflateEnd::no_room : InflateEnd::damaged;
+      return result;
+    }
+    if (header & 1) {
+      result.end = InflateEnd::complete;
+      return result;
+    }
   }
+}
+
+}  // namespace flate
+
+int tvl_inflate(const unsigned char *src, size_t src_len, unsigned char *dst, size_t dst_cap) {
+  if (src == nullptr) src_len = 0;
+  if (dst == nullptr) dst_cap = 0;
+  flate::GrowableOutput out;
+  out.data = dst;
+  out.capacity = dst_cap;
+  const flate::InflateResult r = flate::inflate_growing(std::span<const uint8_t>(src, src_len), out);
+  // dst_cap stays below 2^31 by contract, so the count fits.
+  return r.end == flate::InflateEnd::complete ? static_cast<int>(r.written) : -1;
 }

@@ -1,6 +1,6 @@
 /* A self-contained zlib decompressor that can also just measure the
- * decompressed size, and the undoing of PNG row filters for images of one
- * byte per pixel. Neither keeps state between calls, so calls may overlap. */
+ * decompressed size, and the undoing of PNG row filters. Neither keeps state
+ * between calls, so calls may overlap. */
 #ifndef FOLIMARK_INFLATE_H
 #define FOLIMARK_INFLATE_H
 
@@ -45,6 +45,13 @@ int inflate_decompress(const unsigned char *src, size_t src_len, unsigned char *
  * type above 4, with the rows before that one already reconstructed, and
  * for a NULL buf with len above 0. */
 int inflate_png_unfilter(unsigned char *buf, size_t len, int stride);
+
+/* Returns the number of rows rebuilt in place from the PNG-filtered rows at
+ * buf, as inflate_png_unfilter does, for pixels of bpp bytes: the left
+ * neighbour of a byte is the one bpp bytes before it. Stops before a row
+ * whose filter type is above 4 and before a final row of fewer than
+ * stride + 1 bytes. Returns 0 for a NULL buf, a stride or a bpp of 0. */
+size_t inflate_png_unfilter_rows(unsigned char *buf, size_t len, size_t stride, size_t bpp);
 
 #ifdef __cplusplus
 }

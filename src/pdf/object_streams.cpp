@@ -4,50 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "flate/flate.h"
-#include "inflate/inflate.h"
 #include "pdf/dict_edit.h"
 #include "pdf/dict_values.h"
 #include "pdf/object_read.h"
-
-namespace {
-
-// Inflate guesses the output size from the input and retries at four times
-// the size; this many attempts reach far beyond any real content stream.
-constexpr int kInflateAttempts = 5;
-
-// Returns the integer after the first /name in the stream's dictionary, or
-// `missing`. Decode parameters stand inside /DecodeParms (a dictionary or an
-// array of them), so the name is looked for anywhere in the dictionary.
-int32_t decode_param(Bytes file, const ObjEntry &e, std::string_view name, int32_t missing) {
-  const int32_t end = dict_range_in(file, e).end;
-  const Bytes dict = file.first(static_cast<size_t>(end));
-  const int32_t at = find_name(dict, e.dict_pos, end, name);
-  if (at < 0) return missing;
-  int32_t pos = at + 1 + static_cast<int32_t>(name.size());
-  return parse_int_at(dict, &pos);
-}
-
-// Undoes the PNG predictors (/Predictor 10 to 15) of inflated data in
-// place, for one 8-bit component per sample, which is what cross-reference
-// and object streams use. Returns false for predictors it cannot undo.
-bool undo_predictor(Bytes file, const ObjEntry &e, ByteBuf &data) {
-  const int32_t predictor = decode_param(file, e, "Predictor", 1);
-  if (predictor <= 1) return true;
-  if (predictor < 10) return false;  // the TIFF predictor
-  if (decode_param(file, e, "Colors", 1) != 1 || decode_param(file, e, "BitsPerComponent", 8) != 8)
-    return false;
-  const int32_t columns = decode_param(file, e, "Columns", 1);
-  if (columns <= 0) return false;
-  // Rows of exactly columns + 1 bytes; a partial row means damaged data.
-  if (data.length % (static_cast<uint64_t>(columns) + 1) != 0 ||
-      inflate_png_unfilter(data.data, static_cast<size_t>(data.length), columns) != 0)
-    return false;
-  data.length = data.length / (static_cast<uint64_t>(columns) + 1) * static_cast<uint64_t>(columns);
-  return true;
-}
-
-}  // namespace
+#include "pdf/stream_filters.h"
 
 bool stream_is_flate(Bytes file, const ObjEntry &e) {
   if (e.dict_pos < 0) return false;
@@ -66,43 +26,17 @@ const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scr
   if (entry == nullptr || !entry->is_stream || entry->in_objstm || entry->data_pos < 0 ||
       entry->data_end <= entry->data_pos)
     return nullptr;
-  const uint8_t *data = file.data() + entry->data_pos;
-  const size_t stored = static_cast<size_t>(entry->data_end - entry->data_pos);
-  if (!stream_is_flate(file, *entry)) {
-    *out_len = static_cast<int32_t>(stored);
-    return data;
-  }
-  size_t n = stored;
-  // A zlib header (method 8, window field at most 7, check bits) is dropped;
-  // the Adler-32 trailer is ignored by the inflater.
-  if (n >= 3 && (data[0] & 0x8F) == 0x08 && ((data[0] << 8) | data[1]) % 31 == 0) {
-    data += 2;
-    n -= 2;
-  }
-  uint64_t capacity = 4 * static_cast<uint64_t>(stored) + 4096;
-  // The inflater counts its output in an int: a huge stream's first guess
-  // is held below 2^31.
-  if (capacity > static_cast<uint64_t>(INT32_MAX)) capacity = INT32_MAX;
-  for (int attempt = 0; attempt < kInflateAttempts; ++attempt) {
+  ByteBuf spare;  // only chains of filters give it storage
+  Bytes data;
+  if (decode_stream_view(file, *entry, scratch, spare, &data) != DecodeStatus::ok) {
     scratch.length = 0;
-    buf_reserve(scratch, capacity);
-    if (scratch.data == nullptr) return nullptr;
-    const int got = tvl_inflate(data, n, scratch.data, static_cast<size_t>(capacity));
-    if (got >= 0) {
-      scratch.length = static_cast<uint64_t>(got);
-      if (!undo_predictor(file, *entry, scratch)) {
-        scratch.length = 0;
-        return nullptr;
-      }
-      *out_len = static_cast<int32_t>(scratch.length);
-      if (decoded != nullptr) *decoded = true;
-      return scratch.data;
-    }
-    capacity *= 4;
-    if (capacity > kMaxInflatedStream) break;
+    return nullptr;
   }
-  scratch.length = 0;
-  return nullptr;
+  // Decoded data stays below kMaxInflatedStream, stored data below the file's size.
+  *out_len = static_cast<int32_t>(data.size());
+  if (data.data() != scratch.data) return data.data();  // the stored bytes, in place
+  if (decoded != nullptr) *decoded = true;
+  return scratch.data;
 }
 
 bool open_object_stream(PdfDoc &doc, const ObjEntry &container, ObjectStream &out) {

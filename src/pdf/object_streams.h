@@ -1,7 +1,6 @@
 // Stream data of input objects, and the objects stored inside object
-// streams. /FlateDecode is decoded (with the PNG predictors that
-// cross-reference and object streams use); any other filter yields the
-// stored bytes unchanged.
+// streams. The data is decoded through the filters the stream names (see
+// pdf/stream_filters.h).
 #pragma once
 
 #include <cstdint>
@@ -13,10 +12,10 @@
 #include "pdf/pdf_doc.h"
 
 // Returns the data of a stream object found in the file and stores its length
-// in *out_len, or returns NULL (not a stream, unresolved or empty, or
-// undecodable). Unfiltered data points into the file; inflated data is
-// scratch.data and stays valid until scratch changes. *decoded tells which,
-// when given.
+// in *out_len, or returns NULL (not a stream, unresolved or empty, or not
+// decodable whole: damaged, too large, or a filter not decoded here).
+// Unfiltered data points into the file; decoded data is scratch.data and
+// stays valid until scratch changes. *decoded tells which, when given.
 const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scratch,
                                  int32_t *out_len, bool *decoded = nullptr);
 

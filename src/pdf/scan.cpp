@@ -36,10 +36,6 @@ int32_t skip_literal_string(Bytes s, int32_t open, int32_t stop) {
   return stop;
 }
 
-bool is_hex_digit(uint8_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // Returns the position after the hexadecimal string whose '<' is at open, or
 // -1 when the bytes from there are not one: a '<' that another '<' follows,
 // or hex digits and whitespace that do not end in '>' before stop. A damaged
@@ -47,7 +43,7 @@ bool is_hex_digit(uint8_t c) {
 int32_t skip_hex_string(Bytes s, int32_t open, int32_t stop) {
   int32_t i = open + 1;
   if (i < stop && s[i] == '<') return -1;
-  while (i < stop && (is_hex_digit(s[i]) || is_pdf_ws(s[i]))) ++i;
+  while (i < stop && (hex_digit_value(s[i]) >= 0 || is_pdf_ws(s[i]))) ++i;
   return i < stop && s[i] == '>' ? i + 1 : -1;
 }
 

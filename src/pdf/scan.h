@@ -86,6 +86,13 @@ inline bool is_pdf_ws(uint8_t c) {
 inline bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 inline bool is_letter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline bool is_alnum(uint8_t c) { return is_letter(c) || is_digit(c); }
+// The value of a hexadecimal digit (either case), or -1 for any other byte.
+inline int hex_digit_value(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 inline bool is_name_continuing(uint8_t c) {
   return is_alnum(c) || c == '+' || c == '-' || c == '_';
 }
