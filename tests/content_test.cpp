@@ -565,6 +565,9 @@ TEST(StampPlan, ReadableFilters) {
       testpdf::stream("/Filter/FlateDecode", zlib_bytes("q")),
       testpdf::stream("/Filter /Fl", zlib_bytes("q")),
       testpdf::stream("/Filter [/Fl]", zlib_bytes("q")),
+      testpdf::stream("/Filter /ASCIIHexDecode", "71>"),
+      testpdf::stream("/Filter [/A85 /Fl]", "Gap8e!!%$>EW~>"),
+      testpdf::stream("/Filter /RunLengthDecode", std::string("\x00q\x80", 3)),
   };
   for (const std::string &s : cases) {
     auto objects = one_page("/Contents 4 0 R");
@@ -741,8 +744,9 @@ TEST(StampPlan, CorpusInvariants) {
       if (page.contents_value[0] == '[') {
         // What a reader reads: the opener, the old content, the closer.
         const ObjEntry *entry = find_obj(doc, doc.page_infos[k].obj_num);
-        ByteBuf scratch, old;
-        read_page_content(doc, page_contents(doc, entry), scratch, old);
+        ContentBuffers buffers;
+        ByteBuf old;
+        read_page_content(doc, page_contents(doc, entry), buffers, old);
         read = testpdf::stream_text(*testpdf::new_stream(plan, testpdf::contents_numbers(page)[0])) +
                testpdf::buf_text(old) + last;
       }

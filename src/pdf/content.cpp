@@ -108,7 +108,7 @@ struct Pass {
   const PdfDoc &doc;
   StampPlan &plan;
   DeflateFn deflate;
-  ByteBuf scratch;
+  ContentBuffers buffers;
   ByteBuf old_bytes;
   std::unordered_map<std::string, int32_t> stream_by_bytes;
   std::unordered_map<std::string, int32_t> form_by_source;
@@ -152,8 +152,7 @@ const OldContent &old_content(Pass &pass, const PageContents &contents) {
   }
   OldContent old;
   pass.old_bytes.length = 0;
-  old.read = read_page_content(pass.doc, contents, pass.scratch, pass.old_bytes);
-  if (pass.old_bytes.failed || pass.scratch.failed) throw std::bad_alloc();
+  old.read = read_page_content(pass.doc, contents, pass.buffers, pass.old_bytes);
   old.state = open_state(buf_view(pass.old_bytes));
   // Content under no key is looked at for its page alone.
   return pass.old_by_object.insert_or_assign(key, std::move(old)).first->second;

@@ -107,9 +107,15 @@ enum class ContentRead { all, partly, empty };
 // Appends the decoded bytes of the page's content streams to old_bytes, a
 // line end after each stream of an array (readers take the streams as one).
 // A damaged stream contributes what could be decoded of it, which is what
-// readers show of it.
-ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents, ByteBuf &scratch,
-                              ByteBuf &old_bytes);
+// readers show of it. Throws std::bad_alloc when memory runs out.
+// Decoding buffers kept from page to page, so that reading many pages
+// allocates only while they still grow.
+struct ContentBuffers {
+  ByteBuf out;
+  ByteBuf spare;
+};
+ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents,
+                              ContentBuffers &buffers, ByteBuf &old_bytes);
 
 // What content leaves open at its end, counting only operators: strings,
 // comments, names, array and dictionary operands and inline image data are

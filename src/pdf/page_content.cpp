@@ -1,8 +1,10 @@
 // A page's previous content: the streams its /Contents names, and their
 // decoded bytes joined in order.
+#include <new>
+
 #include "pdf/content.h"
 #include "pdf/dict_edit.h"
-#include "pdf/object_streams.h"
+#include "pdf/stream_filters.h"
 
 namespace {
 
@@ -31,28 +33,6 @@ void read_content_array(const PdfDoc &doc, Bytes s, int32_t pos, PageContents &o
       out.refs.push_back({num, e != nullptr ? e->gen : 0});
     }
   }
-}
-
-// Returns true when a stream's filters are none or /FlateDecode alone.
-bool stream_filter_decodable(Bytes file, const ObjEntry &e) {
-  if (e.dict_pos < 0 || e.stream_kw_pos <= e.dict_pos) return true;
-  const int32_t end = e.stream_kw_pos;
-  const Bytes dict = file.first(static_cast<size_t>(end));
-  int32_t pos = key_value_pos(dict, e.dict_pos, end, "Filter");
-  if (pos < 0) return true;
-  bool in_array = false;
-  if (pos < end && dict[pos] == '[') {
-    in_array = true;
-    pos = skip_ws(dict, pos + 1);
-  }
-  // The full name, or its abbreviation /Fl.
-  int32_t name_len = 0;
-  if (find_name(dict, pos, end, "FlateDecode") == pos) name_len = 12;
-  else if (find_name(dict, pos, end, "Fl") == pos) name_len = 3;
-  else return false;
-  if (!in_array) return true;
-  pos = skip_ws(dict, pos + name_len);
-  return pos < end && dict[pos] == ']';
 }
 
 }  // namespace
@@ -88,8 +68,8 @@ PageContents page_contents(const PdfDoc &doc, const ObjEntry *page) {
   return out;
 }
 
-ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents, ByteBuf &scratch,
-                              ByteBuf &old_bytes) {
+ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents,
+                              ContentBuffers &buffers, ByteBuf &old_bytes) {
   const Bytes file = doc_bytes(doc);
   bool any = false;
   bool complete = true;
@@ -98,19 +78,16 @@ ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents, B
     if (e == nullptr || !e->is_stream || e->in_objstm) continue;  // holds no content
     if (e->data_pos < 0 || e->data_end <= e->data_pos) continue;  // an empty stream
     any = true;
-    if (!stream_filter_decodable(file, *e)) {
-      complete = false;
-      continue;
-    }
-    int32_t n = 0;
-    const uint8_t *bytes = decode_stream_obj(e, file, scratch, &n);
-    if (bytes == nullptr) {
-      complete = false;
-      continue;
-    }
-    if (n > 0) buf_bytes(old_bytes, bytes, static_cast<uint64_t>(n));
+    Bytes data;
+    const DecodeStatus status = decode_stream_view(file, *e, buffers.out, buffers.spare, &data);
+    if (buffers.out.failed || buffers.spare.failed) throw std::bad_alloc();
+    if (status != DecodeStatus::ok) complete = false;
+    // Damaged data counts with what decodes of it, as readers show it.
+    if (status == DecodeStatus::ok || status == DecodeStatus::damaged)
+      buf_bytes(old_bytes, data.data(), data.size());
     if (contents.is_array) buf_str(old_bytes, "\n");
   }
+  if (old_bytes.failed) throw std::bad_alloc();
   if (!any) return ContentRead::empty;
   return complete ? ContentRead::all : ContentRead::partly;
 }
