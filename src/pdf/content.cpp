@@ -204,11 +204,14 @@ std::string stamp_text(const StampRequest &request, const StampObjects &nums,
                        const StampNames &names, const PageInfo &info) {
   const float x_pos = static_cast<float>(info.box_x) + request.x;
   const float y_pos = static_cast<float>(info.box_y) + request.y;
+  Matrix placed;
+  const bool is_placed = request.placement != nullptr && request.kind != STAMP_TEXT;
+  if (is_placed) placed = place_block(info, *request.placement, image_block_box(request));
   ByteBuf ops;
   if (request.kind == STAMP_TEXT)
     text_operators(ops, request, nums.gs_num, x_pos, y_pos, names);
   else
-    image_operators(ops, request, nums.gs_num, x_pos, y_pos, names);
+    image_operators(ops, request, nums.gs_num, x_pos, y_pos, names, is_placed ? &placed : nullptr);
   if (ops.failed) throw std::bad_alloc();
   return ops.data == nullptr ? std::string()
                              : std::string(reinterpret_cast<const char *>(ops.data),

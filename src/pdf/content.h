@@ -11,6 +11,7 @@
 #include "flate/flate.h"
 #include "pdf/byte_buf.h"
 #include "pdf/pdf_doc.h"
+#include "pdf/placement.h"
 #include "pdf/stamp_request.h"
 
 // Numbers of the objects the stamp adds; 0 when the object is not made.
@@ -69,11 +70,15 @@ using DeflateFn = int (*)(const unsigned char *src, size_t len, unsigned char **
 int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan,
                      DeflateFn deflate = tvl_deflate);
 
-// The stamp's operators for one page, with the origin at (x_pos, y_pos).
+// The stamp's operators for one page, with the origin at (x_pos, y_pos), or
+// drawn through `placed` (the stamp's own space into the page's) when given.
 void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                    float y_pos, const StampNames &names = {});
+                    float y_pos, const StampNames &names = {}, const Matrix *placed = nullptr);
 void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                     float y_pos, const StampNames &names = {});
+                     float y_pos, const StampNames &names = {}, const Matrix *placed = nullptr);
+
+// The box a picture stamp covers in its own space: its pixel size times the scale.
+BlockBox image_block_box(const StampRequest &request);
 
 // Appends one line of UTF-8 text as the bytes of a PDF literal string in
 // WinAnsiEncoding (without the parentheses).

@@ -27,6 +27,17 @@ void append_numbers(ByteBuf &ops, const double *values, int count, int precision
   }
 }
 
+// Appends "a b c d e f cm": the linear part at `precision` decimals, the
+// translation at two.
+void append_matrix(ByteBuf &ops, const Matrix &m, int precision) {
+  const double linear[4] = {m.a, m.b, m.c, m.d};
+  append_numbers(ops, linear, 4, precision);
+  buf_str(ops, " ");
+  const double origin[2] = {m.e, m.f};
+  append_numbers(ops, origin, 2, 2);
+  buf_str(ops, " cm\n");
+}
+
 void append_name(ByteBuf &ops, const std::string &name) {
   buf_str(ops, "/");
   buf_str(ops, name);
@@ -43,7 +54,7 @@ void append_opening(ByteBuf &ops, int32_t gs_num, const StampNames &names) {
 }  // namespace
 
 void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                    float y_pos, const StampNames &names) {
+                    float y_pos, const StampNames &names, const Matrix *placed) {
   append_opening(ops, gs_num, names);
 
   const double rgb[3] = {unit_component(request.color_r), unit_component(request.color_g),
@@ -53,18 +64,17 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
   append_numbers(ops, rgb, 3, 4);
   buf_str(ops, " RG\n");
 
-  // A rotation that is not a number would make the matrix degenerate.
-  const double degrees =
-      std::isfinite(request.rotation) ? static_cast<double>(request.rotation) : 0.0;
-  const double a = degrees * kPi / 180.0;
-  const double s = std::sin(a);
-  const double c = std::cos(a);
-  const double matrix[4] = {c, s, -s, c};
-  append_numbers(ops, matrix, 4, 6);
-  buf_str(ops, " ");
-  const double origin[2] = {x_pos, y_pos};
-  append_numbers(ops, origin, 2, 2);
-  buf_str(ops, " cm\n");
+  if (placed != nullptr) {
+    append_matrix(ops, *placed, 6);
+  } else {
+    // A rotation that is not a number would make the matrix degenerate.
+    const double degrees =
+        std::isfinite(request.rotation) ? static_cast<double>(request.rotation) : 0.0;
+    const double a = degrees * kPi / 180.0;
+    const double s = std::sin(a);
+    const double c = std::cos(a);
+    append_matrix(ops, Matrix{c, s, -s, c, x_pos, y_pos}, 6);
+  }
 
   const bool defaulted = request.font_size <= 0;
   const int32_t size = defaulted ? kDefaultFontSize : request.font_size;
@@ -97,12 +107,24 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
   buf_str(ops, "ET\nQ\n");
 }
 
-void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                     float y_pos, const StampNames &names) {
-  append_opening(ops, gs_num, names);
+BlockBox image_block_box(const StampRequest &request) {
   const float scale = request.image_scale > 0 ? request.image_scale : 1.0f;
-  const double size[2] = {static_cast<float>(request.image_width) * scale,
-                          static_cast<float>(request.image_height) * scale};
+  return {0, 0, static_cast<float>(request.image_width) * scale,
+          static_cast<float>(request.image_height) * scale};
+}
+
+void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
+                     float y_pos, const StampNames &names, const Matrix *placed) {
+  append_opening(ops, gs_num, names);
+  const BlockBox box = image_block_box(request);
+  if (placed != nullptr) {
+    // The picture's unit square stretched to its size, then placed.
+    append_matrix(ops, then(Matrix{box.x1, 0, 0, box.y1, 0, 0}, *placed), 4);
+    append_name(ops, names.image);
+    buf_str(ops, " Do\nQ\n");
+    return;
+  }
+  const double size[2] = {box.x1, box.y1};
   buf_fixed(ops, size[0], 4);
   buf_str(ops, " 0 0 ");
   buf_fixed(ops, size[1], 4);

@@ -7,6 +7,8 @@
 
 enum StampKind : int32_t { STAMP_TEXT = 0, STAMP_IMAGE = 1 };
 
+struct PlacementSpec;
+
 // One stamp, built zero-filled on the export's stack for one call. Pointers
 // refer to memory owned by the export (or the host) for the call's duration.
 struct StampRequest {
@@ -27,6 +29,10 @@ struct StampRequest {
   int32_t has_alpha;
   float image_scale;            // points per pixel; 0 or less means 1
   float x, y;                   // offset from the page box's lower-left corner
+  // NULL: the origin stands at (x, y) from the visible box's lower-left
+  // corner in the page's own space. Otherwise where the stamp's block stands
+  // (x and y are then not used).
+  const PlacementSpec *placement;
   float opacity;                // clamped to 0..1 in place by the engine
   const int32_t *pages;         // 1-based page numbers, or NULL for every page
   int32_t page_count;
