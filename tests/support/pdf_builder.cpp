@@ -246,7 +246,7 @@ std::string build_sections(const std::vector<Section> &sections, const std::stri
 }
 
 std::string simple_document(const std::vector<std::string> &page_texts,
-                            const std::string &media_box) {
+                            const std::string &media_box, int font_size) {
   std::vector<Object> objects;
   std::string kids;
   const int first_page = 4;
@@ -264,8 +264,9 @@ std::string simple_document(const std::vector<std::string> &page_texts,
                        "<< /Type /Page /Parent 2 0 R /MediaBox " + media_box +
                            " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
                            std::to_string(page + 1) + " 0 R >>"});
-    objects.push_back(
-        {page + 1, 0, stream("", "BT /F1 18 Tf 72 700 Td (" + page_texts[i] + ") Tj ET")});
+    const std::string show = "BT /F1 " + std::to_string(font_size) + " Tf 72 700 Td (" +
+                             page_texts[i] + ") Tj ET";
+    objects.push_back({page + 1, 0, stream("", show)});
   }
   return build(objects, 1);
 }

@@ -78,11 +78,13 @@ struct Section {
 std::string build_sections(const std::vector<Section> &sections,
                            const std::string &header = "%PDF-1.5\n");
 
-// Returns a valid document whose pages each show one line of text, with
-// object 1 the catalog, 2 the page tree, 3 the font, then per page a page
-// object and its content stream. media_box defaults to US Letter.
+// Returns a valid document whose pages each show one line of text (the
+// bytes of a literal string, between its parentheses) at (72, 700) in
+// Helvetica with WinAnsiEncoding, with object 1 the catalog, 2 the page
+// tree, 3 the font, then per page a page object and its content stream.
+// media_box defaults to US Letter.
 std::string simple_document(const std::vector<std::string> &page_texts,
-                            const std::string &media_box = "[0 0 612 792]");
+                            const std::string &media_box = "[0 0 612 792]", int font_size = 18);
 
 // Temporary files for end-to-end tests, removed by the test that made them.
 std::string temp_path(const std::string &name);
