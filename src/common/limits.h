@@ -30,3 +30,9 @@ inline constexpr size_t kMaxScannedTrailers = 64;
 // Page trees deeper than this are damaged or hostile; real ones have a
 // handful of levels.
 inline constexpr int kMaxTreeDepth = 64;
+
+// A page-selection expression is written by a person or by a program from
+// its own list: even every page of a document of a million pages, listed one
+// by one, stays below this. The bound keeps the count of items that can
+// cover one page far inside 32 bits.
+inline constexpr size_t kMaxPageSelectionBytes = 16u << 20;
