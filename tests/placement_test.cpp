@@ -1,7 +1,8 @@
 // Placement as the reader sees the page: a picture stamp anchored at each
 // kind of point of pages turned by /Rotate (own or inherited) and of boxes
 // not at the origin lands where poppler's rendering of the page, turned for
-// display, shows it.
+// display, shows it; a text block's lines align within it and its corner
+// stands at the anchor, as poppler's word boxes show.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -122,5 +123,47 @@ TEST_P(Placed, PictureStandsWhereTheReaderExpects) {
 
 INSTANTIATE_TEST_SUITE_P(Rotations, Placed, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case> &p) { return p.param.name; });
+
+// A text block of two lines, each aligned within the block's width from
+// Helvetica's advance widths, with the block's corner at the anchor: judged
+// by the word boxes poppler finds on the page as displayed.
+TEST_F(E2e, TextBlockAlignedAtTheAnchor) {
+  struct Align {
+    ::Align align;
+    const char *name;
+  };
+  for (const int rotate : {0, 90}) {
+    for (const Align a : {Align{::Align::left, "left"}, Align{::Align::center, "center"},
+                          Align{::Align::right, "right"}}) {
+      const std::string in = write_doc(dir(), "in", rotated_page(rotate, false));
+      const std::string out = dir() + "/out.pdf";
+      PlacementSpec spec;
+      spec.anchor = Anchor::top_right;
+      spec.dx = 20;
+      spec.dy = 30;
+      spec.align = a.align;
+      StampRequest request{};
+      request.kind = STAMP_TEXT;
+      request.text = "WIDEWORDWIDE\nNARROW";
+      request.font_size = 20;
+      request.opacity = 1;
+      request.placement = &spec;
+      ASSERT_EQ(execute_stamp(in.c_str(), out.c_str(), &request), 1) << g_err;
+      const auto boxes = word_boxes(out, 1);
+      ASSERT_EQ(boxes.size(), 2u) << a.name;
+      const WordBox &wide = boxes[0].text == "WIDEWORDWIDE" ? boxes[0] : boxes[1];
+      const WordBox &narrow = boxes[0].text == "NARROW" ? boxes[0] : boxes[1];
+      const double width = rotate == 90 ? 200 : 300;  // as displayed
+      // The widest line fills the block: its right edge at the anchor.
+      EXPECT_NEAR(wide.x_max, width - 20, 1.0) << a.name << " " << rotate;
+      EXPECT_NEAR(wide.y_min, 30, 1.0) << a.name << " " << rotate;  // the ascender line
+      EXPECT_LT(wide.y_max, narrow.y_min + 1) << "lines stack downwards";
+      const double shift[] = {wide.x_min - narrow.x_min,
+                              (wide.x_min + wide.x_max) / 2 - (narrow.x_min + narrow.x_max) / 2,
+                              wide.x_max - narrow.x_max};
+      EXPECT_NEAR(shift[static_cast<int>(a.align)], 0, 1.0) << a.name << " " << rotate;
+    }
+  }
+}
 
 }  // namespace

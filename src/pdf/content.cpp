@@ -29,6 +29,7 @@
 #include <unordered_map>
 
 #include "pdf/dict_edit.h"
+#include "pdf/text_block.h"
 
 namespace {
 
@@ -113,6 +114,7 @@ struct Pass {
   std::unordered_map<std::string, int32_t> stream_by_bytes;
   std::unordered_map<std::string, int32_t> form_by_source;
   std::unordered_map<int64_t, OldContent> old_by_object;
+  BlockBox block;  // what the stamp covers in its own space, when it is placed
 };
 
 // Returns the number of the new stream with these bytes, made when no page
@@ -201,17 +203,18 @@ int32_t form_for(Pass &pass, const ObjEntry &e, const std::string &resources) {
 }
 
 std::string stamp_text(const StampRequest &request, const StampObjects &nums,
-                       const StampNames &names, const PageInfo &info) {
+                       const StampNames &names, const PageInfo &info, const BlockBox &block) {
   const float x_pos = static_cast<float>(info.box_x) + request.x;
   const float y_pos = static_cast<float>(info.box_y) + request.y;
   Matrix placed;
-  const bool is_placed = request.placement != nullptr && request.kind != STAMP_TEXT;
-  if (is_placed) placed = place_block(info, *request.placement, image_block_box(request));
+  const bool is_placed = request.placement != nullptr;
+  if (is_placed) placed = place_block(info, *request.placement, block);
+  const Matrix *matrix = is_placed ? &placed : nullptr;
   ByteBuf ops;
   if (request.kind == STAMP_TEXT)
-    text_operators(ops, request, nums.gs_num, x_pos, y_pos, names);
+    text_operators(ops, request, nums.gs_num, x_pos, y_pos, names, matrix);
   else
-    image_operators(ops, request, nums.gs_num, x_pos, y_pos, names, is_placed ? &placed : nullptr);
+    image_operators(ops, request, nums.gs_num, x_pos, y_pos, names, matrix);
   if (ops.failed) throw std::bad_alloc();
   return ops.data == nullptr ? std::string()
                              : std::string(reinterpret_cast<const char *>(ops.data),
@@ -227,7 +230,7 @@ void plan_page(Pass &pass, const StampRequest &request, const PageInfo &info, Pa
 
   std::string resources = page_base_resources(doc, info);
   const StampNames names = free_stamp_names(doc, resources);
-  const std::string stamp = stamp_text(request, pass.plan.nums, names, info);
+  const std::string stamp = stamp_text(request, pass.plan.nums, names, info, pass.block);
 
   if (old.read == ContentRead::empty) {
     append_ref(page.contents_value, stream_for(pass, stamp), 0);
@@ -264,7 +267,11 @@ int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, 
   plan.streams.clear();
 
   const std::vector<uint8_t> selected = selected_pages(doc, request);
-  Pass pass{doc, plan, deflate, {}, {}, {}, {}, {}};
+  Pass pass{doc, plan, deflate, {}, {}, {}, {}, {}, {}};
+  if (request.placement != nullptr)
+    pass.block = request.kind == STAMP_TEXT
+                     ? layout_text_block(request, request.placement->align).box
+                     : image_block_box(request);
   for (size_t k = 0; k < doc.page_infos.size(); ++k) {
     if (selected[k] == 0) continue;
     PageState &page = plan.pages[k];

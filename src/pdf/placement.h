@@ -39,11 +39,15 @@ struct BlockBox {
   double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
+// How the lines of a text block stand within its width.
+enum class Align : int32_t { left, center, right };
+
 struct PlacementSpec {
   Anchor anchor = Anchor::bottom_left;
   double dx = 0, dy = 0;      // offsets from the anchor, inward (centre: right and up)
   bool reader_space = true;   // false: the page's unrotated space
   double rotation = 0;        // degrees counter-clockwise about the anchor point
+  Align align = Align::left;  // text lines within the block
 };
 
 // The page's visible box as the reader sees it: its width and height after

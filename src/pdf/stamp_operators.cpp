@@ -6,11 +6,10 @@
 
 #include "pdf/content.h"
 #include "pdf/number_text.h"
+#include "pdf/text_block.h"
 
 namespace {
 
-constexpr int32_t kDefaultFontSize = 24;
-constexpr double kDefaultLeading = 28.8;  // 1.2 times the default size
 constexpr double kPi = 3.141592653589793;
 
 // Returns a colour component 0..255 as 0..1.
@@ -76,33 +75,39 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
     append_matrix(ops, Matrix{c, s, -s, c, x_pos, y_pos}, 6);
   }
 
-  const bool defaulted = request.font_size <= 0;
-  const int32_t size = defaulted ? kDefaultFontSize : request.font_size;
-  const double leading =
-      defaulted ? kDefaultLeading : static_cast<double>(static_cast<float>(size) * 1.2f);
+  const int32_t size = stamp_font_size(request);
   buf_str(ops, "BT\n");
   append_name(ops, names.font);
   buf_str(ops, " ");
   buf_int(ops, size);
   buf_str(ops, " Tf\n");
-  buf_fixed(ops, leading, 2);
+  if (placed != nullptr) {
+    // Each line moved to its start within the block, one leading down.
+    const TextBlock block = layout_text_block(request, request.placement != nullptr
+                                                           ? request.placement->align
+                                                           : Align::left);
+    double x = 0;
+    for (size_t i = 0; i < block.lines.size(); ++i) {
+      const double move[2] = {block.starts[i] - x, i == 0 ? 0.0 : -block.leading};
+      append_numbers(ops, move, 2, 2);
+      buf_str(ops, " Td (");
+      escape_text_line(ops, block.lines[i]);
+      buf_str(ops, ") Tj\n");
+      x = block.starts[i];
+    }
+    buf_str(ops, "ET\nQ\n");
+    return;
+  }
+  buf_fixed(ops, stamp_leading(request), 2);
   buf_str(ops, " TL\n");
 
   // One show per line; a trailing LF ends the last line without adding one.
-  const std::string_view text = request.text != nullptr ? std::string_view(request.text) : "";
-  size_t start = 0;
   bool first = true;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    const size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  for (const std::string_view line : text_lines(request.text)) {
     buf_str(ops, first ? "(" : "T* (");
     escape_text_line(ops, line);
     buf_str(ops, ") Tj\n");
     first = false;
-    start = next;
   }
   buf_str(ops, "ET\nQ\n");
 }

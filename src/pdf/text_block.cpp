@@ -1,0 +1,62 @@
+#include "pdf/text_block.h"
+
+#include <algorithm>
+
+#include "pdf/font_metrics.h"
+
+namespace {
+
+constexpr int32_t kDefaultFontSize = 24;
+constexpr double kDefaultLeading = 28.8;  // 1.2 times the default size
+
+// Helvetica's ascender and descender, in thousandths of the size.
+constexpr double kAscent = 718;
+constexpr double kDescent = -207;
+
+}  // namespace
+
+std::vector<std::string_view> text_lines(const char *text) {
+  const std::string_view all = text != nullptr ? std::string_view(text) : "";
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\n', start);
+    const size_t next = end == std::string_view::npos ? all.size() : end + 1;
+    if (end == std::string_view::npos) end = all.size();
+    std::string_view line = all.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    start = next;
+  }
+  return lines;
+}
+
+int32_t stamp_font_size(const StampRequest &request) {
+  return request.font_size <= 0 ? kDefaultFontSize : request.font_size;
+}
+
+double stamp_leading(const StampRequest &request) {
+  if (request.font_size <= 0) return kDefaultLeading;
+  return static_cast<double>(static_cast<float>(request.font_size) * 1.2f);
+}
+
+TextBlock layout_text_block(const StampRequest &request, Align align) {
+  TextBlock b;
+  b.font_size = stamp_font_size(request);
+  b.leading = stamp_leading(request);
+  b.lines = text_lines(request.text);
+  std::vector<double> widths;
+  double width = 0;
+  for (const std::string_view line : b.lines) {
+    widths.push_back(utf8_line_width(line, b.font_size));
+    width = std::max(width, widths.back());
+  }
+  const double share = align == Align::left ? 0 : align == Align::center ? 0.5 : 1;
+  for (const double w : widths) b.starts.push_back((width - w) * share);
+  if (!b.lines.empty()) {
+    const double n = static_cast<double>(b.lines.size());
+    b.box = {0, -(n - 1) * b.leading + kDescent * b.font_size / 1000, width,
+             kAscent * b.font_size / 1000};
+  }
+  return b;
+}

@@ -1,0 +1,31 @@
+// The lines of a text stamp as a block: its font size and leading, each
+// line's start within the block's width, and the box the block covers
+// around its origin (the start of the first line's baseline), from
+// Helvetica's advance widths, ascent and descent.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "pdf/placement.h"
+#include "pdf/stamp_request.h"
+
+struct TextBlock {
+  int32_t font_size = 0;
+  double leading = 0;
+  std::vector<std::string_view> lines;  // UTF-8, without line ends
+  std::vector<double> starts;           // each line's x within the block
+  BlockBox box;
+};
+
+// Returns the lines of the request's text: split at LF, a CR before it
+// dropped; a final LF ends the last line without adding one.
+std::vector<std::string_view> text_lines(const char *text);
+
+// Returns the font size and leading the request asks for (24 and 28.8 when
+// it names no size).
+int32_t stamp_font_size(const StampRequest &request);
+double stamp_leading(const StampRequest &request);
+
+// Returns the request's text laid out as a block, its lines aligned.
+TextBlock layout_text_block(const StampRequest &request, Align align);
