@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +38,9 @@ int64_t file_size(std::FILE *f) {
 }
 
 // Returns a name for the temporary file beside path that no other writer
-// uses at the same time.
+// uses at the same time, calls from other threads of this process included.
 std::string temporary_name(const char *path) {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
 #if defined(_WIN32)
   const unsigned long pid = GetCurrentProcessId();
 #else
