@@ -59,7 +59,7 @@ struct Case {
   const char *name;
   int rotate;
   bool inherited;
-  PlacementSpec spec;
+  StampPlacement where;
   Rect expected;
 };
 
@@ -93,7 +93,7 @@ TEST_P(Placed, PictureStandsWhereTheReaderExpects) {
   request.image_scale = 1;
   PreparedImage owned;
   ASSERT_TRUE(prepare_image(png.c_str(), request, owned)) << g_err;
-  request.placement = &c.spec;
+  request.placement = &c.where;
   ASSERT_EQ(execute_stamp(in.c_str(), out.c_str(), &request), 1) << g_err;
   ASSERT_EQ(qpdf_problems(out), "");
 
@@ -113,7 +113,7 @@ TEST_P(Placed, PictureStandsWhereTheReaderExpects) {
   EXPECT_NEAR(right, c.expected.x1, 1.5);
   EXPECT_NEAR(r.height - bottom, c.expected.y0, 1.5);
   EXPECT_NEAR(r.height - top, c.expected.y1, 1.5);
-  if (c.spec.rotation == 0 && c.spec.reader_space) {
+  if (c.where.rotation == 0 && c.where.reader_space) {
     // Upright for the reader: the notch at the top-left, ink at the other corners.
     EXPECT_FALSE(dark(r.at(left + 3, top + 3))) << "the picture is not upright";
     EXPECT_TRUE(dark(r.at(right - 3, top + 3)));
@@ -137,17 +137,17 @@ TEST_F(E2e, TextBlockAlignedAtTheAnchor) {
                           Align{::Align::right, "right"}}) {
       const std::string in = write_doc(dir(), "in", rotated_page(rotate, false));
       const std::string out = dir() + "/out.pdf";
-      PlacementSpec spec;
-      spec.anchor = Anchor::top_right;
-      spec.dx = 20;
-      spec.dy = 30;
-      spec.align = a.align;
+      StampPlacement where;
+      where.anchor = Anchor::top_right;
+      where.dx = 20;
+      where.dy = 30;
+      where.align = a.align;
       StampRequest request{};
       request.kind = STAMP_TEXT;
       request.text = "WIDEWORDWIDE\nNARROW";
       request.font_size = 20;
       request.opacity = 1;
-      request.placement = &spec;
+      request.placement = &where;
       ASSERT_EQ(execute_stamp(in.c_str(), out.c_str(), &request), 1) << g_err;
       const auto boxes = word_boxes(out, 1);
       ASSERT_EQ(boxes.size(), 2u) << a.name;

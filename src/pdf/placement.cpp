@@ -58,18 +58,18 @@ DisplayFrame display_frame(const PageInfo &page, bool reader_space) {
   return f;
 }
 
-Matrix place_block(const PageInfo &page, const PlacementSpec &spec, const BlockBox &block) {
-  const DisplayFrame frame = display_frame(page, spec.reader_space);
-  const int col = static_cast<int>(spec.anchor) % 3;
-  const int row = static_cast<int>(spec.anchor) / 3;
+Matrix place_block(const PageInfo &page, const StampPlacement &where, const BlockBox &block) {
+  const DisplayFrame frame = display_frame(page, where.reader_space);
+  const int col = static_cast<int>(where.anchor) % 3;
+  const int row = static_cast<int>(where.anchor) / 3;
   // The anchor point, the offsets pointing into the box.
-  const double ax = pick(col, 0, frame.width) + (col == 2 ? -spec.dx : spec.dx);
-  const double ay = pick(row, 0, frame.height) + (row == 2 ? -spec.dy : spec.dy);
+  const double ax = pick(col, 0, frame.width) + (col == 2 ? -where.dx : where.dx);
+  const double ay = pick(row, 0, frame.height) + (row == 2 ? -where.dy : where.dy);
   // The block's point of the same name.
   const double bx = pick(col, block.x0, block.x1);
   const double by = pick(row, block.y0, block.y1);
   // A rotation that is not a number would make the matrix degenerate.
-  const double degrees = std::isfinite(spec.rotation) ? spec.rotation : 0.0;
+  const double degrees = std::isfinite(where.rotation) ? where.rotation : 0.0;
   const double s = std::sin(degrees * kPi / 180.0);
   const double c = std::cos(degrees * kPi / 180.0);
   const Matrix in_display{c, s, -s, c, ax - (c * bx - s * by), ay - (s * bx + c * by)};

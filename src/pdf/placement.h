@@ -42,7 +42,7 @@ struct BlockBox {
 // How the lines of a text block stand within its width.
 enum class Align : int32_t { left, center, right };
 
-struct PlacementSpec {
+struct StampPlacement {
   Anchor anchor = Anchor::bottom_left;
   double dx = 0, dy = 0;      // offsets from the anchor, inward (centre: right and up)
   bool reader_space = true;   // false: the page's unrotated space
@@ -60,9 +60,9 @@ struct DisplayFrame {
 DisplayFrame display_frame(const PageInfo &page, bool reader_space);
 
 // Returns the matrix that draws a block covering `block` with its anchor
-// point at the spec's place on the page, upright for the reader (or for the
-// unrotated page), turned by the spec's rotation about that point.
-Matrix place_block(const PageInfo &page, const PlacementSpec &spec, const BlockBox &block);
+// point at the placement's point on the page, upright for the reader (or
+// for the unrotated page), turned by its rotation about that point.
+Matrix place_block(const PageInfo &page, const StampPlacement &where, const BlockBox &block);
 
 // Returns m1 then m2: the matrix that applies m1 first.
 Matrix then(const Matrix &m1, const Matrix &m2);

@@ -7,7 +7,7 @@
 
 enum StampKind : int32_t { STAMP_TEXT = 0, STAMP_IMAGE = 1 };
 
-struct PlacementSpec;
+struct StampPlacement;
 
 // One stamp, built zero-filled on the export's stack for one call. Pointers
 // refer to memory owned by the export (or the host) for the call's duration.
@@ -32,7 +32,7 @@ struct StampRequest {
   // NULL: the origin stands at (x, y) from the visible box's lower-left
   // corner in the page's own space. Otherwise where the stamp's block stands
   // (x and y are then not used).
-  const PlacementSpec *placement;
+  const StampPlacement *placement;
   float opacity;                // clamped to 0..1 in place by the engine
   const int32_t *pages;         // 1-based page numbers, or NULL for every page
   int32_t page_count;
