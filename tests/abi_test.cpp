@@ -66,8 +66,8 @@ TEST(Abi, InitAndCleanupEmptyTheErrorText) {
 // Long messages are cut at 1023 characters and stay terminated.
 TEST(Abi, LongMessagesAreCut) {
   const std::string path(5000, 'p');
-  set_error("cannot open %s: %s", path.c_str(), "No such file");
+  EXPECT_EQ(folimark_text(path.c_str(), "out.pdf", "x", 0, 0, 0, 1, 0, 0, 0, 0), 0);
   EXPECT_EQ(std::string(folimark_last_error()).size(), 1023u);
   EXPECT_EQ(std::string(folimark_last_error()).rfind("cannot open ppp", 0), 0u);
-  clear_error();
+  folimark_cleanup();
 }

@@ -78,7 +78,7 @@ TEST_F(ImagePreparation, PngBecomesRgbAndAlphaPlanes) {
     const std::string png = write_rgba_png(path("g.png"), 13, 7, rgba);
     StampRequest request{};
     PreparedImage owned;
-    ASSERT_TRUE(prepare_image(png.c_str(), request, owned)) << g_err;
+    ASSERT_TRUE(prepare_image(png.c_str(), request, owned)) << error_text();
     EXPECT_EQ(request.image_is_jpeg, 0);
     EXPECT_EQ(request.image_width, 13);
     EXPECT_EQ(request.image_height, 7);
@@ -114,7 +114,7 @@ TEST_F(ImagePreparation, JpegCarriesItsBytesSizeAndComponents) {
     testpdf::write_file(jpg, std::string(bytes.begin(), bytes.end()));
     StampRequest request{};
     PreparedImage owned;
-    ASSERT_TRUE(prepare_image(jpg.c_str(), request, owned)) << g_err;
+    ASSERT_TRUE(prepare_image(jpg.c_str(), request, owned)) << error_text();
     EXPECT_EQ(request.image_is_jpeg, 1);
     EXPECT_EQ(request.image_width, 33);
     EXPECT_EQ(request.image_height, 17);
@@ -143,7 +143,7 @@ TEST_F(ImagePreparation, CompressionFailuresAreReported) {
     StampRequest request{};
     PreparedImage owned;
     EXPECT_FALSE(prepare_image(png.c_str(), request, owned, failing_deflate));
-    EXPECT_STREQ(g_err, c.message);
+    EXPECT_STREQ(error_text(), c.message);
   }
 }
 

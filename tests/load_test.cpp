@@ -60,7 +60,7 @@ Loaded load(const std::string &bytes) {
   out.path = "load.pdf";
   clear_error();
   out.result = load_document_bytes(bytes_of(bytes), out.path.c_str(), out.doc);
-  out.error = g_err;
+  out.error = error_text();
   return out;
 }
 
@@ -546,7 +546,7 @@ TEST(LoadMessages, EachFailureNamesThePath) {
   PdfDoc doc;
   clear_error();
   EXPECT_EQ(load_document(missing.c_str(), doc), 0);
-  EXPECT_EQ(std::string(g_err), "cannot open " + missing + ": " + std::strerror(ENOENT));
+  EXPECT_EQ(std::string(error_text()), "cannot open " + missing + ": " + std::strerror(ENOENT));
 
   const Loaded empty = load("");
   EXPECT_EQ(empty.result, 0);

@@ -40,7 +40,7 @@ Paged paged(const std::string &bytes) {
   const Bytes in(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
   out.loaded = load_document_bytes(in, out.path.c_str(), out.doc);
   if (out.loaded) out.result = locate_pages(out.path.c_str(), out.doc);
-  out.error = g_err;
+  out.error = error_text();
   return out;
 }
 
@@ -713,7 +713,7 @@ TEST(RequestedPages, RangeCheck) {
       EXPECT_EQ(ok, 1) << c.count;
     } else {
       EXPECT_EQ(ok, 0) << c.error;
-      EXPECT_STREQ(g_err, c.error);
+      EXPECT_STREQ(error_text(), c.error);
     }
   }
 }
@@ -765,8 +765,8 @@ TEST(ReadRobustness, CorpusSweep) {
     }
     ASSERT_TRUE(result == 0 || result == 1) << path;
     if (result == 0) {
-      EXPECT_NE(g_err[0], '\0') << path;
-      EXPECT_NE(std::string(g_err).find(path), std::string::npos) << path << ": " << g_err;
+      EXPECT_NE(error_text()[0], '\0') << path;
+      EXPECT_NE(std::string(error_text()).find(path), std::string::npos) << path << ": " << error_text();
     } else {
       EXPECT_FALSE(doc.page_infos.empty()) << path;
       for (const PageInfo &info : doc.page_infos) {

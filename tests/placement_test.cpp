@@ -92,9 +92,9 @@ TEST_P(Placed, PictureStandsWhereTheReaderExpects) {
   request.opacity = 1;
   request.image_scale = 1;
   PreparedImage owned;
-  ASSERT_TRUE(prepare_image(png.c_str(), request, owned)) << g_err;
+  ASSERT_TRUE(prepare_image(png.c_str(), request, owned)) << error_text();
   request.placement = &c.where;
-  ASSERT_EQ(execute_stamp(in.c_str(), out.c_str(), &request), 1) << g_err;
+  ASSERT_EQ(execute_stamp(in.c_str(), out.c_str(), &request), 1) << error_text();
   ASSERT_EQ(qpdf_problems(out), "");
 
   const Raster r = render(out, 1, 72, true);
@@ -148,7 +148,7 @@ TEST_F(E2e, TextBlockAlignedAtTheAnchor) {
       request.font_size = 20;
       request.opacity = 1;
       request.placement = &where;
-      ASSERT_EQ(execute_stamp(in.c_str(), out.c_str(), &request), 1) << g_err;
+      ASSERT_EQ(execute_stamp(in.c_str(), out.c_str(), &request), 1) << error_text();
       const auto boxes = word_boxes(out, 1);
       ASSERT_EQ(boxes.size(), 2u) << a.name;
       const WordBox &wide = boxes[0].text == "WIDEWORDWIDE" ? boxes[0] : boxes[1];

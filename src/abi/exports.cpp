@@ -1,27 +1,27 @@
-// The C ABI: each export fills a StampRequest and calls the engine. No C++
-// exception ever leaves this file; running out of memory becomes a failure
-// with a message.
+// The seven classic exports: each fills a StampRequest and calls the
+// engine. Their last error is one process-wide buffer, whose address stays
+// the same for the life of the library, as hosts of these functions expect;
+// each call copies its thread's record there.
 #include <folimark.h>
 
-#include <new>
+#include <cstring>
 
 #include "abi/datetime_text.h"
+#include "abi/guarded.h"
 #include "abi/image_stamp.h"
 #include "common/error.h"
 #include "pdf/stamp_request.h"
 
 namespace {
 
+char g_last_error[sizeof ErrorRecord{}.text];
+
+// Runs body behind the boundary and publishes its error text.
 template <typename Body>
-int guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc &) {
-    set_error("out of memory");
-  } catch (...) {
-    set_error("internal error");
-  }
-  return 0;
+int classic(Body body) noexcept {
+  const int result = guarded(body);
+  std::memcpy(g_last_error, thread_error().text, sizeof g_last_error);
+  return result;
 }
 
 }  // namespace
@@ -30,17 +30,21 @@ extern "C" {
 
 FOLIMARK_API int folimark_init(void) {
   clear_error();
+  g_last_error[0] = '\0';
   return 1;
 }
 
-FOLIMARK_API void folimark_cleanup(void) { clear_error(); }
+FOLIMARK_API void folimark_cleanup(void) {
+  clear_error();
+  g_last_error[0] = '\0';
+}
 
-FOLIMARK_API const char *folimark_last_error(void) { return g_err; }
+FOLIMARK_API const char *folimark_last_error(void) { return g_last_error; }
 
 FOLIMARK_API int folimark_text(const char *input_path, const char *output_path,
                                const char *text, float x, float y, int font_size,
                                float opacity, float rotation, int red, int green, int blue) {
-  return guarded([&] {
+  return classic([&] {
     StampRequest request{};
     request.kind = STAMP_TEXT;
     request.text = text != nullptr ? text : "";
@@ -59,9 +63,9 @@ FOLIMARK_API int folimark_text(const char *input_path, const char *output_path,
 FOLIMARK_API int folimark_text_pages(const char *input_path, const char *output_path,
                                      const char *text, float x, float y, int font_size,
                                      float opacity, const int *pages, int page_count) {
-  return guarded([&] {
+  return classic([&] {
     if (pages == nullptr || page_count <= 0) {
-      set_error("pages array cannot be NULL and page_count must be > 0");
+      set_error(ErrorCode::argument, "pages array cannot be NULL and page_count must be > 0");
       return 0;
     }
     StampRequest request{};
@@ -79,11 +83,11 @@ FOLIMARK_API int folimark_text_pages(const char *input_path, const char *output_
 
 FOLIMARK_API int folimark_datetime(const char *input_path, const char *output_path,
                                    const char *format, float x, float y, int font_size) {
-  return guarded([&] {
+  return classic([&] {
     // One reading of the clock for the whole call: every page shows the same text.
     LocalTime now;
     if (!read_local_time(now)) {
-      set_error("cannot read the local time");
+      set_error(ErrorCode::unsupported, "cannot read the local time");
       return 0;
     }
     char text[kDatetimeTextSize];
@@ -102,7 +106,7 @@ FOLIMARK_API int folimark_datetime(const char *input_path, const char *output_pa
 FOLIMARK_API int folimark_image(const char *input_path, const char *output_path,
                                 const char *image_path, float x, float y, float scale,
                                 float opacity) {
-  return guarded([&] {
+  return classic([&] {
     StampRequest request{};
     request.kind = STAMP_IMAGE;
     request.x = x;

@@ -21,12 +21,26 @@ enum class PictureFormat { unknown, jpeg, png };
 
 constexpr uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 
+// Names the format of a picture from its first 8 bytes, or reports that it
+// is neither.
+bool format_of(const uint8_t (&head)[8], const char *name, PictureFormat &format) {
+  if (head[0] == 0xFF && head[1] == 0xD8) {
+    format = PictureFormat::jpeg;
+  } else if (std::memcmp(head, kPngSignature, sizeof head) == 0) {
+    format = PictureFormat::png;
+  } else {
+    set_error(ErrorCode::unsupported, "unsupported image format (must be PNG or JPEG): %s", name);
+    return false;
+  }
+  return true;
+}
+
 // Reads the first 8 bytes of the picture and names its format, or reports
 // why it cannot.
 bool sniff_format(const char *path, PictureFormat &format) {
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path, "rb"));
+  std::unique_ptr<std::FILE, FileCloser> f(open_for_reading(path));
   if (!f) {
-    set_error("cannot open image file %s: %s", path, std::strerror(errno));
+    set_error(ErrorCode::read, "cannot open image file %s: %s", path, std::strerror(errno));
     return false;
   }
   uint8_t head[8];
@@ -34,20 +48,31 @@ bool sniff_format(const char *path, PictureFormat &format) {
   if (got < sizeof head) {
     // A directory opens but cannot be read: say why rather than "too short".
     if (std::ferror(f.get()) && errno != 0) {
-      set_error("cannot open image file %s: %s", path, std::strerror(errno));
+      set_error(ErrorCode::read, "cannot open image file %s: %s", path, std::strerror(errno));
     } else {
-      set_error("image file too short: %s", path);
+      set_error(ErrorCode::damaged, "image file too short: %s", path);
     }
     return false;
   }
-  if (head[0] == 0xFF && head[1] == 0xD8) {
-    format = PictureFormat::jpeg;
-  } else if (std::memcmp(head, kPngSignature, sizeof head) == 0) {
-    format = PictureFormat::png;
-  } else {
-    set_error("unsupported image format (must be PNG or JPEG): %s", path);
+  return format_of(head, path, format);
+}
+
+// Fills the request from a whole JPEG file held in jpeg (size bytes),
+// which the request then points into.
+bool use_jpeg(std::unique_ptr<uint8_t[]> jpeg, size_t size, const char *name,
+              StampRequest &request, PreparedImage &owned) {
+  int width = 0, height = 0, components = 0;
+  if (tvl_jpeg_info_mem(jpeg.get(), size, &width, &height, &components) != 1) {
+    set_error(ErrorCode::damaged, "failed to parse JPEG header: %s", name);
     return false;
   }
+  owned.jpeg = std::move(jpeg);
+  request.image_is_jpeg = 1;
+  request.image_width = width;
+  request.image_height = height;
+  request.image_components = components;
+  request.jpeg_data = owned.jpeg.get();
+  request.jpeg_size = size;
   return true;
 }
 
@@ -57,24 +82,11 @@ bool prepare_jpeg(const char *path, StampRequest &request, PreparedImage &owned)
   ReadResult file = read_whole_file(path);
   switch (file.status) {
     case ReadStatus::ok: break;
-    case ReadStatus::cannot_open: set_error("failed to reopen JPEG"); return false;
-    case ReadStatus::out_of_memory: set_error("out of memory reading JPEG"); return false;
-    default: set_error("failed to read full JPEG bytes"); return false;
+    case ReadStatus::cannot_open: set_error(ErrorCode::read, "failed to reopen JPEG"); return false;
+    case ReadStatus::out_of_memory: set_error(ErrorCode::memory, "out of memory reading JPEG"); return false;
+    default: set_error(ErrorCode::read, "failed to read full JPEG bytes"); return false;
   }
-  int width = 0, height = 0, components = 0;
-  if (tvl_jpeg_info_mem(file.bytes.get(), static_cast<size_t>(file.size), &width, &height,
-                        &components) != 1) {
-    set_error("failed to parse JPEG header: %s", path);
-    return false;
-  }
-  owned.jpeg = std::move(file.bytes);
-  request.image_is_jpeg = 1;
-  request.image_width = width;
-  request.image_height = height;
-  request.image_components = components;
-  request.jpeg_data = owned.jpeg.get();
-  request.jpeg_size = static_cast<size_t>(file.size);
-  return true;
+  return use_jpeg(std::move(file.bytes), static_cast<size_t>(file.size), path, request, owned);
 }
 
 // Compresses one plane into a zlib stream; false when memory runs out.
@@ -95,14 +107,17 @@ Plane allocate_plane(uint64_t size) {
   return Plane(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
 }
 
-bool prepare_png(const char *path, StampRequest &request, PreparedImage &owned,
-                 PlaneDeflateFn deflate) {
+// Fills the request from a PNG that decode(&width, &height, &message)
+// turns into RGBA pixels.
+template <typename Decode>
+bool use_png(Decode decode, const char *name, StampRequest &request, PreparedImage &owned,
+             PlaneDeflateFn deflate) {
   int width = 0, height = 0;
   const char *message = nullptr;
-  const std::unique_ptr<uint8_t, FreeDeleter> pixels(tvl_png_decode(path, &width, &height, &message));
+  const std::unique_ptr<uint8_t, FreeDeleter> pixels(decode(&width, &height, &message));
   if (!pixels || width <= 0 || height <= 0) {
-    set_error("PNG decode error (%s): %s", message != nullptr && message[0] != '\0' ? message : "unknown",
-              path);
+    set_error(ErrorCode::damaged, "PNG decode error (%s): %s",
+              message != nullptr && message[0] != '\0' ? message : "unknown", name);
     return false;
   }
   const uint64_t count = uint64_t(uint32_t(width)) * uint64_t(uint32_t(height));
@@ -119,12 +134,12 @@ bool prepare_png(const char *path, StampRequest &request, PreparedImage &owned,
   {
     Plane rgb = allocate_plane(count * 3);
     if (!rgb) {
-      set_error("out of memory for PNG RGB");
+      set_error(ErrorCode::memory, "out of memory for PNG RGB");
       return false;
     }
     for (uint64_t i = 0; i < count; ++i) std::memcpy(&rgb[i * 3], &rgba[i * 4], 3);
     if (!deflate_plane(deflate, {rgb.get(), static_cast<size_t>(count * 3)}, owned.rgb, request.rgb_size)) {
-      set_error("failed to deflate PNG RGB data");
+      set_error(ErrorCode::memory, "failed to deflate PNG RGB data");
       return false;
     }
   }
@@ -132,13 +147,13 @@ bool prepare_png(const char *path, StampRequest &request, PreparedImage &owned,
     Plane alpha = allocate_plane(count);
     if (!alpha) {
       owned.rgb.reset();
-      set_error("out of memory for PNG mask");
+      set_error(ErrorCode::memory, "out of memory for PNG mask");
       return false;
     }
     for (uint64_t i = 0; i < count; ++i) alpha[i] = rgba[i * 4 + 3];
     if (!deflate_plane(deflate, {alpha.get(), static_cast<size_t>(count)}, owned.alpha, request.alpha_size)) {
       owned.rgb.reset();
-      set_error("failed to deflate PNG mask data");
+      set_error(ErrorCode::memory, "failed to deflate PNG mask data");
       return false;
     }
   }
@@ -157,11 +172,41 @@ bool prepare_png(const char *path, StampRequest &request, PreparedImage &owned,
 bool prepare_image(const char *image_path, StampRequest &request, PreparedImage &owned,
                    PlaneDeflateFn deflate) {
   if (image_path == nullptr) {
-    set_error("NULL image_path");
+    set_error(ErrorCode::argument, "NULL image_path");
     return false;
   }
   PictureFormat format = PictureFormat::unknown;
   if (!sniff_format(image_path, format)) return false;
-  return format == PictureFormat::jpeg ? prepare_jpeg(image_path, request, owned)
-                                       : prepare_png(image_path, request, owned, deflate);
+  if (format == PictureFormat::jpeg) return prepare_jpeg(image_path, request, owned);
+  return use_png(
+      [image_path](int *w, int *h, const char **message) {
+        return tvl_png_decode(image_path, w, h, message);
+      },
+      image_path, request, owned, deflate);
+}
+
+bool prepare_image_bytes(std::span<const uint8_t> picture, const char *name,
+                         StampRequest &request, PreparedImage &owned, PlaneDeflateFn deflate) {
+  uint8_t head[8];
+  if (picture.size() < sizeof head) {
+    set_error(ErrorCode::damaged, "image file too short: %s", name);
+    return false;
+  }
+  std::memcpy(head, picture.data(), sizeof head);
+  PictureFormat format = PictureFormat::unknown;
+  if (!format_of(head, name, format)) return false;
+  if (format == PictureFormat::png) {
+    return use_png(
+        [picture](int *w, int *h, const char **message) {
+          return tvl_png_decode_mem(picture.data(), picture.size(), w, h, message);
+        },
+        name, request, owned, deflate);
+  }
+  std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[picture.size()]);
+  if (!copy) {
+    set_error(ErrorCode::memory, "out of memory reading JPEG");
+    return false;
+  }
+  std::memcpy(copy.get(), picture.data(), picture.size());
+  return use_jpeg(std::move(copy), picture.size(), name, request, owned);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "flate/flate.h"
 #include "common/owned_text.h"
@@ -25,3 +26,8 @@ using PlaneDeflateFn = int (*)(const unsigned char *src, size_t len, unsigned ch
                                size_t *out_len);
 bool prepare_image(const char *image_path, StampRequest &request, PreparedImage &owned,
                    PlaneDeflateFn deflate = tvl_deflate);
+
+// The same for a picture file held in memory; name stands for it in messages.
+bool prepare_image_bytes(std::span<const uint8_t> picture, const char *name,
+                         StampRequest &request, PreparedImage &owned,
+                         PlaneDeflateFn deflate = tvl_deflate);

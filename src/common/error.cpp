@@ -3,15 +3,24 @@
 #include <cstdarg>
 #include <cstdio>
 
-char g_err[1024];
+ErrorRecord &thread_error() {
+  thread_local ErrorRecord record;
+  return record;
+}
 
-int set_error(const char *format, ...) {
+int set_error(ErrorCode code, const char *format, ...) {
+  ErrorRecord &record = thread_error();
+  record.code = code;
   va_list args;
   va_start(args, format);
-  const int written = std::vsnprintf(g_err, sizeof g_err, format, args);
+  const int written = std::vsnprintf(record.text, sizeof record.text, format, args);
   va_end(args);
-  if (written < 0) g_err[0] = '\0';
+  if (written < 0) record.text[0] = '\0';
   return 0;
 }
 
-void clear_error() { g_err[0] = '\0'; }
+void clear_error() {
+  ErrorRecord &record = thread_error();
+  record.code = ErrorCode::none;
+  record.text[0] = '\0';
+}

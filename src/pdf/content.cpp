@@ -225,13 +225,26 @@ std::string stamp_text(const StampRequest &request, const StampObjects &nums,
 void plan_page(Pass &pass, const StampRequest &request, const PageInfo &info, PageState &page) {
   const PdfDoc &doc = pass.doc;
   const PageContents contents = page_contents(doc, find_obj(doc, info.obj_num));
-  const OldContent &old = old_content(pass, contents);
   const std::vector<ContentRef> refs = stream_refs(doc, contents);
 
   std::string resources = page_base_resources(doc, info);
   const StampNames names = free_stamp_names(doc, resources);
   const std::string stamp = stamp_text(request, pass.plan.nums, names, info, pass.block);
 
+  if (request.layer_under != 0) {
+    // The stamp first, in its own q/Q, so that the old content starts in
+    // the state it always started in and draws over it; nothing of the old
+    // content needs to be read.
+    std::string value(1, '[');
+    append_ref(value, stream_for(pass, stamp), 0);
+    for (const ContentRef &r : refs) append_ref(value, r.num, r.gen);
+    value += ']';
+    page.contents_value = std::move(value);
+    add_stamp_entries(doc, resources, pass.plan.nums, names);
+    page.resources = std::move(resources);
+    return;
+  }
+  const OldContent &old = old_content(pass, contents);
   if (old.read == ContentRead::empty) {
     append_ref(page.contents_value, stream_for(pass, stamp), 0);
   } else if (old.read == ContentRead::partly && refs.size() == 1) {

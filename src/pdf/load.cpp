@@ -390,22 +390,22 @@ void settle_catalog(PdfDoc &doc) {
 
 int load_document_bytes(std::unique_ptr<uint8_t[]> bytes, int64_t size, const char *name,
                         PdfDoc &doc) {
-  if (size <= 0) return set_error("empty file: %s", name);
+  if (size <= 0) return set_error(ErrorCode::damaged, "empty file: %s", name);
   if (size > kMaxInputSize)
-    return set_error("file too large (2 GiB or more are not supported): %s", name);
+    return set_error(ErrorCode::unsupported, "file too large (2 GiB or more are not supported): %s", name);
   doc.file = std::move(bytes);
   doc.data = doc.file.get();
   doc.length = static_cast<int32_t>(size);
   build_object_index(doc);
-  if (doc.objs.empty()) return set_error("no PDF objects found in %s", name);
-  if (doc.encrypted) return set_error("encrypted PDFs are not supported: %s", name);
+  if (doc.objs.empty()) return set_error(ErrorCode::damaged, "no PDF objects found in %s", name);
+  if (doc.encrypted) return set_error(ErrorCode::encrypted, "encrypted PDFs are not supported: %s", name);
   settle_catalog(doc);
   return 1;
 }
 
 int load_document_bytes(Bytes input, const char *name, PdfDoc &doc) {
   if (input.size() > static_cast<size_t>(kMaxInputSize))
-    return set_error("file too large (2 GiB or more are not supported): %s", name);
+    return set_error(ErrorCode::unsupported, "file too large (2 GiB or more are not supported): %s", name);
   auto copy = std::make_unique<uint8_t[]>(input.size() + 1);
   if (!input.empty()) std::memcpy(copy.get(), input.data(), input.size());
   copy[input.size()] = 0;
@@ -418,15 +418,15 @@ int load_document(const char *input_path, PdfDoc &doc) {
     case ReadStatus::ok:
       break;
     case ReadStatus::cannot_open:
-      return set_error("cannot open %s: %s", input_path, std::strerror(file.error_number));
+      return set_error(ErrorCode::read, "cannot open %s: %s", input_path, std::strerror(file.error_number));
     case ReadStatus::empty:
-      return set_error("empty file: %s", input_path);
+      return set_error(ErrorCode::damaged, "empty file: %s", input_path);
     case ReadStatus::too_large:
-      return set_error("file too large (2 GiB or more are not supported): %s", input_path);
+      return set_error(ErrorCode::unsupported, "file too large (2 GiB or more are not supported): %s", input_path);
     case ReadStatus::out_of_memory:
-      return set_error("out of memory reading %s", input_path);
+      return set_error(ErrorCode::memory, "out of memory reading %s", input_path);
     case ReadStatus::read_failed:
-      return set_error("failed to read %s", input_path);
+      return set_error(ErrorCode::read, "failed to read %s", input_path);
   }
   return load_document_bytes(std::move(file.bytes), file.size, input_path, doc);
 }

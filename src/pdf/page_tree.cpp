@@ -440,7 +440,7 @@ int locate_pages(const char *input_path, PdfDoc &doc) {
     }
   }
   if (doc.page_infos.empty()) {
-    set_error("could not locate page tree in %s", input_path);
+    set_error(ErrorCode::damaged, "could not locate page tree in %s", input_path);
     return 0;
   }
   return 1;
@@ -452,7 +452,7 @@ int check_requested_pages(const PdfDoc &doc, const StampRequest &request) {
   for (int32_t i = 0; i < request.page_count; ++i) {
     const int32_t page = request.pages[i];
     if (page < 1 || page > total) {
-      set_error("page %d is out of range (document has %ld pages)", page, total);
+      set_error(ErrorCode::argument, "page %d is out of range (document has %ld pages)", page, total);
       return 0;
     }
   }

@@ -75,11 +75,13 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
     append_matrix(ops, Matrix{c, s, -s, c, x_pos, y_pos}, 6);
   }
 
-  const int32_t size = stamp_font_size(request);
+  const double size = stamp_font_size(request);
   buf_str(ops, "BT\n");
   append_name(ops, names.font);
   buf_str(ops, " ");
-  buf_int(ops, size);
+  // A whole size is written as an integer, as it always was.
+  if (size == std::floor(size)) buf_int(ops, static_cast<int64_t>(size));
+  else buf_fixed(ops, size, 3);
   buf_str(ops, " Tf\n");
   if (placed != nullptr) {
     // Each line moved to its start within the block, one leading down.
@@ -113,6 +115,13 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
 }
 
 BlockBox image_block_box(const StampRequest &request) {
+  const double w = request.image_width, h = request.image_height;
+  const double given_w = request.image_box_width, given_h = request.image_box_height;
+  if (given_w > 0 || given_h > 0) {
+    if (given_w > 0 && given_h > 0) return {0, 0, given_w, given_h};
+    return given_w > 0 ? BlockBox{0, 0, given_w, h * given_w / w}
+                       : BlockBox{0, 0, w * given_h / h, given_h};
+  }
   const float scale = request.image_scale > 0 ? request.image_scale : 1.0f;
   return {0, 0, static_cast<float>(request.image_width) * scale,
           static_cast<float>(request.image_height) * scale};

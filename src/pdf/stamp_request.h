@@ -14,7 +14,7 @@ struct StampPlacement;
 struct StampRequest {
   int32_t kind;                 // STAMP_TEXT, or any other value for an image
   const char *text;             // UTF-8, lines separated by '\n'; NULL or "" shows nothing
-  int32_t font_size;            // points; 0 or less means 24
+  double font_size;             // points; 0 or less means 24
   float rotation;               // degrees, counter-clockwise about the origin
   int32_t color_r, color_g, color_b;  // 0..255, clamped
   int32_t image_is_jpeg;        // non-zero: jpeg_data is a whole JPEG file
@@ -28,6 +28,9 @@ struct StampRequest {
   size_t alpha_size;
   int32_t has_alpha;
   float image_scale;            // points per pixel; 0 or less means 1
+  // The picture's size in points, when given (0: from the scale); with one
+  // of the two given the other keeps the picture's aspect ratio.
+  float image_box_width, image_box_height;
   float x, y;                   // offset from the page box's lower-left corner
   // NULL: the origin stands at (x, y) from the visible box's lower-left
   // corner in the page's own space. Otherwise where the stamp's block stands
@@ -36,6 +39,10 @@ struct StampRequest {
   float opacity;                // clamped to 0..1 in place by the engine
   const int32_t *pages;         // 1-based page numbers, or NULL for every page
   int32_t page_count;
+  // A page selection ("1,3-z", "odd", ...) read once the page count is
+  // known; NULL or "" for the pages above.
+  const char *page_selection;
+  int32_t layer_under;          // non-zero: drawn before the page's content, under it
 };
 
 // Returns 1 once the output file is written and closed (g_err is then
@@ -45,3 +52,16 @@ int execute_stamp(const char *input_path, const char *output_path, StampRequest 
 // The same for an input held in memory; name stands for it in messages.
 int execute_stamp_bytes(std::span<const uint8_t> input, const char *name, const char *output_path,
                         StampRequest *request);
+
+// The document to stamp: the file at name, or bytes in memory for which
+// name stands in messages.
+struct StampSource {
+  const char *name = nullptr;
+  bool in_memory = false;
+  std::span<const uint8_t> bytes;
+};
+struct OutputTarget;
+
+// The same from either kind of source into either kind of target.
+int execute_stamp_source(const StampSource &source, const OutputTarget &target,
+                         StampRequest *request);

@@ -31,7 +31,7 @@ std::vector<std::string_view> text_lines(const char *text) {
   return lines;
 }
 
-int32_t stamp_font_size(const StampRequest &request) {
+double stamp_font_size(const StampRequest &request) {
   return request.font_size <= 0 ? kDefaultFontSize : request.font_size;
 }
 

@@ -11,7 +11,7 @@
 #include "pdf/stamp_request.h"
 
 struct TextBlock {
-  int32_t font_size = 0;
+  double font_size = 0;
   double leading = 0;
   std::vector<std::string_view> lines;  // UTF-8, without line ends
   std::vector<double> starts;           // each line's x within the block
@@ -24,7 +24,7 @@ std::vector<std::string_view> text_lines(const char *text);
 
 // Returns the font size and leading the request asks for (24 and 28.8 when
 // it names no size).
-int32_t stamp_font_size(const StampRequest &request);
+double stamp_font_size(const StampRequest &request);
 double stamp_leading(const StampRequest &request);
 
 // Returns the request's text laid out as a block, its lines aligned.

@@ -452,8 +452,9 @@ void write_update(Writer &w, const StampRequest &request, const PdfDoc &doc, con
 
 }  // namespace
 
-int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
+int write_output(const OutputTarget &target, const StampRequest &request, const PdfDoc &doc,
                  const StampPlan &plan, OutputForm form, WriteStep &step) {
+  const char *output_path = target.path;
   int32_t last_num = plan.nums.last_num;
   if (doc.max_obj_num > last_num) last_num = doc.max_obj_num;
   step = WriteStep::offsets;
@@ -461,7 +462,9 @@ int write_output(const char *output_path, const StampRequest &request, const Pdf
   std::vector<int32_t> gens(static_cast<size_t>(last_num) + 16, 0);
   step = WriteStep::composing;
   OutputFile file;
-  WriteResult written = output_open(file, output_path);
+  WriteResult written;
+  if (output_path == nullptr) output_open_memory(file);
+  else written = output_open(file, output_path);
   if (written.status == WriteStatus::ok) {
     ByteBuf out;
     buf_reserve(out, 65536);
@@ -472,16 +475,18 @@ int write_output(const char *output_path, const StampRequest &request, const Pdf
       write_whole(w, request, doc, plan, last_num);
     }
     written = output_commit(file);
+    if (output_path == nullptr && written.status == WriteStatus::ok)
+      output_take_memory(file, target.data, target.size);
   }
   switch (written.status) {
     case WriteStatus::ok:
       return 1;
     case WriteStatus::cannot_open:
-      set_error("cannot open output file %s for writing: %s", output_path,
+      set_error(ErrorCode::write, "cannot open output file %s for writing: %s", output_path,
                 std::strerror(written.error_number));
       return 0;
     case WriteStatus::write_failed:
-      set_error("write error on %s", output_path);
+      set_error(ErrorCode::write, "write error on %s", output_path);
       return 0;
   }
   return 0;

@@ -11,6 +11,14 @@
 #include "pdf/pdf_doc.h"
 #include "pdf/stamp_request.h"
 
+// Where the output goes: the file at path, or, when path is NULL, a block
+// from malloc handed over through data and size once it is complete.
+struct OutputTarget {
+  const char *path = nullptr;
+  uint8_t **data = nullptr;
+  size_t *size = nullptr;
+};
+
 // The steps of writing, so that the caller can say which one ran out of
 // memory.
 enum class WriteStep { offsets, composing };
@@ -19,10 +27,10 @@ enum class WriteStep { offsets, composing };
 // update that holds only the new and changed objects.
 enum class OutputForm { whole, update };
 
-// Returns 1 after writing the output file, or 0 after setting the error text
+// Returns 1 after writing the output, or 0 after setting the error text
 // of a file that cannot be written; throws std::bad_alloc when memory runs
 // out, with step telling where. The file is written as it is composed, to a
 // temporary file that replaces an existing file at output_path only once it
 // is complete.
-int write_output(const char *output_path, const StampRequest &request, const PdfDoc &doc,
+int write_output(const OutputTarget &target, const StampRequest &request, const PdfDoc &doc,
                  const StampPlan &plan, OutputForm form, WriteStep &step);

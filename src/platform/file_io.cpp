@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #if defined(_WIN32)
@@ -18,6 +19,51 @@
 #endif
 
 namespace {
+
+thread_local PathCoding t_path_coding = PathCoding::native;
+
+#if defined(_WIN32)
+// The path as UTF-16 when the calling thread's paths are UTF-8; empty for a
+// path that is not valid UTF-8 (which then names no file).
+std::wstring wide_path(const char *path) {
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), n);
+  wide.resize(static_cast<size_t>(n - 1));
+  return wide;
+}
+
+bool utf8_paths() { return t_path_coding == PathCoding::utf8; }
+#endif
+
+// fopen, through the wide-character function for UTF-8 paths on Windows.
+std::FILE *open_path(const char *path, const char *mode) {
+#if defined(_WIN32)
+  if (utf8_paths()) {
+    const std::wstring wide = wide_path(path);
+    if (wide.empty()) {
+      errno = ENOENT;
+      return nullptr;
+    }
+    std::wstring wide_mode(mode, mode + std::strlen(mode));
+    return _wfopen(wide.c_str(), wide_mode.c_str());
+  }
+#endif
+  return std::fopen(path, mode);
+}
+
+// remove, the same way.
+void remove_path(const std::string &path) {
+#if defined(_WIN32)
+  if (utf8_paths()) {
+    const std::wstring wide = wide_path(path.c_str());
+    if (!wide.empty()) _wremove(wide.c_str());
+    return;
+  }
+#endif
+  std::remove(path.c_str());
+}
 
 struct FileCloser {
   void operator()(std::FILE *f) const noexcept { std::fclose(f); }
@@ -87,14 +133,24 @@ std::FILE *open_new_file(const std::string &name) {
 #if defined(_WIN32)
   // Not fopen's "x" mode: a C11 addition that msvcrt, the runtime this
   // library links, does not document.
-  const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                       _S_IREAD | _S_IWRITE);
+  constexpr int kFlags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
+  int fd = -1;
+  if (utf8_paths()) {
+    const std::wstring wide = wide_path(name.c_str());
+    if (wide.empty()) {
+      errno = ENOENT;
+      return nullptr;
+    }
+    fd = _wopen(wide.c_str(), kFlags, _S_IREAD | _S_IWRITE);
+  } else {
+    fd = _open(name.c_str(), kFlags, _S_IREAD | _S_IWRITE);
+  }
   if (fd < 0) return nullptr;
   std::FILE *f = _fdopen(fd, "wb");
   if (f == nullptr) {
     const int saved = errno;
     _close(fd);
-    _unlink(name.c_str());
+    remove_path(name);
     errno = saved;
   }
   return f;
@@ -116,9 +172,11 @@ std::FILE *open_new_file(const std::string &name) {
 // in one step; on failure errno says why.
 bool rename_over(const std::string &from, const char *to) {
 #if defined(_WIN32)
-  if (MoveFileExA(from.c_str(), to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-    return true;
-  }
+  constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  const bool moved = utf8_paths()
+                         ? MoveFileExW(wide_path(from.c_str()).c_str(), wide_path(to).c_str(), kFlags) != 0
+                         : MoveFileExA(from.c_str(), to, kFlags) != 0;
+  if (moved) return true;
   errno = errno_from_windows(GetLastError());
   return false;
 #else
@@ -137,12 +195,21 @@ namespace {
 template <typename Result, typename Allocate>
 Result read_file_into(const char *path, Allocate allocate) {
   Result result;
-  File f(std::fopen(path, "rb"));
+  File f(open_for_reading(path));
   if (!f) {
     result.status = ReadStatus::cannot_open;
     result.error_number = errno;
     return result;
   }
+#if !defined(_WIN32)
+  // A directory opens for reading here; it is not a file to read.
+  struct stat info;
+  if (fstat(fileno(f.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+    result.status = ReadStatus::cannot_open;
+    result.error_number = EISDIR;
+    return result;
+  }
+#endif
   const int64_t size = file_size(f.get());
   if (size <= 0) {
     result.status = ReadStatus::empty;
@@ -170,6 +237,14 @@ Result read_file_into(const char *path, Allocate allocate) {
 }
 
 }  // namespace
+
+PathCodingScope::PathCodingScope(PathCoding coding) : saved(t_path_coding) {
+  t_path_coding = coding;
+}
+
+PathCodingScope::~PathCodingScope() { t_path_coding = saved; }
+
+std::FILE *open_for_reading(const char *path) { return open_path(path, "rb"); }
 
 ReadResult read_whole_file(const char *path) {
   return read_file_into<ReadResult>(path, [](size_t n) {
@@ -208,8 +283,10 @@ std::string replacement_target(const char *path) {
 bool is_special_file(const char *path) {
 #if defined(_WIN32)
   // NUL, CON, COM1 and named pipes open as handles that are not disk files.
-  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE handle =
+      utf8_paths() ? CreateFileW(wide_path(path).c_str(), 0, kShare, nullptr, OPEN_EXISTING, 0, nullptr)
+                   : CreateFileA(path, 0, kShare, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const DWORD type = GetFileType(handle);
   CloseHandle(handle);
@@ -224,13 +301,25 @@ bool is_special_file(const char *path) {
 
 OutputFile::~OutputFile() {
   if (file != nullptr) std::fclose(file);
-  if (!temp.empty()) std::remove(temp.c_str());
+  if (!temp.empty()) remove_path(temp);
+  std::free(memory);
+}
+
+void output_open_memory(OutputFile &out) { out.to_memory = true; }
+
+void output_take_memory(OutputFile &out, uint8_t **data, size_t *size) {
+  if (out.memory == nullptr) out.memory = static_cast<uint8_t *>(std::malloc(1));
+  if (out.memory == nullptr) throw std::bad_alloc();
+  *data = out.memory;
+  *size = out.memory_size;
+  out.memory = nullptr;
+  out.memory_size = out.memory_capacity = 0;
 }
 
 WriteResult output_open(OutputFile &out, const char *path) {
   WriteResult result;
   if (is_special_file(path)) {
-    out.file = std::fopen(path, "wb");
+    out.file = open_path(path, "wb");
   } else {
     // Both names are kept before the file exists, so that nothing which
     // fails after it is made can lose track of it.
@@ -251,6 +340,24 @@ WriteResult output_open(OutputFile &out, const char *path) {
 }
 
 bool output_write(OutputFile &out, std::span<const uint8_t> bytes) {
+  if (out.to_memory) {
+    if (bytes.empty()) return true;
+    if (bytes.size() > out.memory_capacity - out.memory_size) {
+      // Doubling keeps the copying linear in the output's size.
+      size_t capacity = out.memory_capacity < 65536 ? 65536 : out.memory_capacity;
+      while (capacity - out.memory_size < bytes.size()) {
+        if (capacity > SIZE_MAX / 2) throw std::bad_alloc();
+        capacity *= 2;
+      }
+      void *grown = std::realloc(out.memory, capacity);
+      if (grown == nullptr) throw std::bad_alloc();
+      out.memory = static_cast<uint8_t *>(grown);
+      out.memory_capacity = capacity;
+    }
+    std::memcpy(out.memory + out.memory_size, bytes.data(), bytes.size());
+    out.memory_size += bytes.size();
+    return true;
+  }
   if (out.write_failed || out.file == nullptr) return false;
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.file) != bytes.size())
     out.write_failed = true;
@@ -259,6 +366,7 @@ bool output_write(OutputFile &out, std::span<const uint8_t> bytes) {
 
 WriteResult output_commit(OutputFile &out) {
   WriteResult result;
+  if (out.to_memory) return result;
   if (out.file == nullptr) {
     result.status = WriteStatus::write_failed;
     return result;

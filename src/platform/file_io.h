@@ -10,6 +10,25 @@
 #include <span>
 #include <string>
 
+// How the bytes of a path name a file. On Windows the seven classic exports
+// take paths in the process's ANSI code page, the extended interface takes
+// UTF-8 and opens files through the wide-character functions; elsewhere a
+// path is bytes either way. The exports set the coding for the calling
+// thread for the length of a call with a PathCodingScope; every function
+// here that takes a path honours it.
+enum class PathCoding { native, utf8 };
+struct PathCodingScope {
+  PathCoding saved;
+  explicit PathCodingScope(PathCoding coding);
+  ~PathCodingScope();
+  PathCodingScope(const PathCodingScope &) = delete;
+  PathCodingScope &operator=(const PathCodingScope &) = delete;
+};
+
+// Opens the file at path for reading in binary mode, or returns NULL with
+// errno set.
+std::FILE *open_for_reading(const char *path);
+
 enum class ReadStatus { ok, cannot_open, empty, too_large, out_of_memory, read_failed };
 
 struct ReadResult {
@@ -22,7 +41,8 @@ struct ReadResult {
 // Largest input the engine accepts: positions inside a file are 32-bit.
 inline constexpr int64_t kMaxInputSize = INT32_MAX - 1;
 
-// Returns the whole file at path, or why it could not be read.
+// Returns the whole file at path, or why it could not be read. A directory
+// cannot be opened (EISDIR).
 ReadResult read_whole_file(const char *path);
 
 // Releases a block that came from malloc.
@@ -55,8 +75,13 @@ struct WriteResult {
 // its temporary file, so a failure never changes what is at the path (which
 // may be the input). A path that names a device or a pipe is written in
 // place, as renaming a file over it would replace the device.
+// Opened with output_open_memory instead, it collects the bytes in a block
+// from malloc that output_take_memory hands on.
 struct OutputFile {
   std::FILE *file = nullptr;
+  bool to_memory = false;
+  uint8_t *memory = nullptr;  // the bytes collected, when to_memory
+  size_t memory_size = 0, memory_capacity = 0;
   std::string temp;    // the temporary file; empty when writing in place
   std::string target;  // the name the temporary file takes on commit
   bool write_failed = false;
@@ -70,6 +95,14 @@ struct OutputFile {
 // Returns ok with out open for writing the file at path, or why it cannot
 // be made (errno in error_number).
 WriteResult output_open(OutputFile &out, const char *path);
+
+// Prepares out to collect what is written in memory.
+void output_open_memory(OutputFile &out);
+
+// Hands the committed bytes collected in memory to the caller, who releases
+// them with free; an empty output gives a block of one byte, so that the
+// pointer is never NULL.
+void output_take_memory(OutputFile &out, uint8_t **data, size_t *size);
 
 // Returns false when these bytes or earlier ones could not be written.
 bool output_write(OutputFile &out, std::span<const uint8_t> bytes);

@@ -3,6 +3,7 @@
 #ifndef FOLIMARK_PNG_H
 #define FOLIMARK_PNG_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -22,6 +23,10 @@ extern "C" {
  * not checked and IEND is not required. No state is kept between calls,
  * so calls may overlap. */
 unsigned char *tvl_png_decode(const char *path, int *width, int *height, const char **error);
+
+/* The same for the size bytes of a PNG file at data. */
+unsigned char *tvl_png_decode_mem(const unsigned char *data, size_t size, int *width, int *height,
+                                  const char **error);
 
 /* PNG writing: 8-bit RGBA pixels to the simplest valid file (signature,
  * IHDR of colour type 6, the image data as one zlib stream from tvl_deflate

@@ -421,14 +421,8 @@ struct Decoded {
   int height = 0;
 };
 
-// Returns the failure text, or nullptr with the image in out.
-const char *decode(const char *path, Decoded &out) {
-  if (path == nullptr) return kCannotRead;
-  const ReadResult file = read_whole_file(path);
-  if (file.status == ReadStatus::empty) return kBadSignature;
-  if (file.status != ReadStatus::ok) return kCannotRead;
-  const std::span<const uint8_t> bytes(file.bytes.get(), static_cast<size_t>(file.size));
-
+// Returns the failure text, or nullptr with the image of the file's bytes in out.
+const char *decode_bytes(std::span<const uint8_t> bytes, Decoded &out) {
   if (bytes.size() < 8 || std::memcmp(bytes.data(), kSignature, 8) != 0) return kBadSignature;
   Chunks c;
   if (const char *e = walk_chunks(bytes, c)) return e;
@@ -476,16 +470,24 @@ const char *decode(const char *path, Decoded &out) {
   return nullptr;
 }
 
-}  // namespace
+// The same for the file at path.
+const char *decode_file(const char *path, Decoded &out) {
+  if (path == nullptr) return kCannotRead;
+  const ReadResult file = read_whole_file(path);
+  if (file.status == ReadStatus::empty) return kBadSignature;
+  if (file.status != ReadStatus::ok) return kCannotRead;
+  return decode_bytes({file.bytes.get(), static_cast<size_t>(file.size)}, out);
+}
 
-extern "C" unsigned char *tvl_png_decode(const char *path, int *width, int *height,
-                                         const char **error) {
+// Hands the decoded pixels of decode() to a C caller.
+template <typename Decode>
+unsigned char *decode_for_caller(Decode decode, int *width, int *height, const char **error) {
   if (width != nullptr) *width = 0;
   if (height != nullptr) *height = 0;
   Decoded out;
   const char *failure = nullptr;
   try {
-    failure = decode(path, out);
+    failure = decode(out);
   } catch (...) {
     // Only allocations can throw here (the list of image data chunks).
     failure = kOutOfMemory;
@@ -498,4 +500,19 @@ extern "C" unsigned char *tvl_png_decode(const char *path, int *width, int *heig
   if (height != nullptr) *height = out.height;
   if (error != nullptr) *error = "";
   return out.pixels.release();
+}
+
+}  // namespace
+
+extern "C" unsigned char *tvl_png_decode(const char *path, int *width, int *height,
+                                         const char **error) {
+  return decode_for_caller([path](Decoded &out) { return decode_file(path, out); }, width, height,
+                           error);
+}
+
+extern "C" unsigned char *tvl_png_decode_mem(const unsigned char *data, size_t size, int *width,
+                                             int *height, const char **error) {
+  const std::span<const uint8_t> bytes(data, data != nullptr ? size : 0);
+  return decode_for_caller([bytes](Decoded &out) { return decode_bytes(bytes, out); }, width,
+                           height, error);
 }
