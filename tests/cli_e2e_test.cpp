@@ -126,7 +126,7 @@ TEST_F(CliE2e, PlacementFollowsAnchorsOffsetsAndUnits) {
 TEST_F(CliE2e, SizesTakeUnits) {
   const std::string in = letter();
   const WordBox points = stamped_box(in, dir() + "/pt.pdf", {"text", "--size", "72"});
-  const WordBox inch = stamped_box(in, dir() + "/in.pdf", {"text", "--size", "1in"});
+  const WordBox inch = stamped_box(in, dir() + "/inch.pdf", {"text", "--size", "1in"});
   const WordBox half = stamped_box(in, dir() + "/mm.pdf", {"text", "--size", "12.7mm"});
   EXPECT_NEAR(inch.x_max - inch.x_min, points.x_max - points.x_min, 0.5);
   EXPECT_NEAR(inch.y_max - inch.y_min, points.y_max - points.y_min, 0.5);
