@@ -437,10 +437,11 @@ all its positional arguments are inputs. The files are stamped in parallel.
 placement, for every command:
   -x, --x LENGTH          offset from the anchor, inward (default 36pt)
   -y, --y LENGTH          offset from the anchor, inward (default 36pt)
-      --anchor POINT      the point of the page the offsets count from:
-                          top-left, top, top-right, left, center, right,
-                          bottom-left (the default), bottom, bottom-right;
-                          from center, x runs right and y up
+      --anchor POINT      the point of the page the offsets count from, and
+                          the stamp's own point put there: top-left, top,
+                          top-right, left, center, right, bottom-left (the
+                          default), bottom, bottom-right; from center, x runs
+                          right and y up
   -r, --rotation DEGREES  counter-clockwise about the anchored point (default 0)
   -o, --opacity VALUE     0 (invisible) to 1 (opaque, the default)
   -p, --pages SELECTION   the pages to stamp (default every page)
@@ -455,7 +456,8 @@ text, text-pages and datetime:
       --text TEXT         (text, text-pages) the TEXT, as an option
       --format FORMAT     (datetime) the FORMAT, as an option
 image:
-      --scale VALUE       points per picture pixel (default 1)
+      --scale VALUE       points per picture pixel (default 1); not with
+                          --width or --height
       --width LENGTH      the picture's width; alone, the height follows the
                           picture's aspect ratio
       --height LENGTH     the picture's height; alone, the width follows
@@ -491,8 +493,8 @@ FORMAT   a strftime format when it holds a '%', else a picture of the tokens
          and '' is one quote. Without FORMAT the text reads 2031-07-04 09:05:03.
 
 Exit status: 0 when every file was stamped; 1 when stamping failed for a file
-(the reason on standard error, one line per file); 2 for a mistake on the
-command line.
+(the reason on standard error, one line per file, and with several files a
+count at the end); 2 for a mistake on the command line.
 )";
 }
 
