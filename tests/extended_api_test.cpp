@@ -312,3 +312,19 @@ TEST_F(Extended, CentredOnEveryPageOfMixedSizes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Faults guarded: a selection that selects no page taken for "every page".
+TEST_F(Extended, SelectionOfNoPageStampsNone) {
+  const std::string in = write_doc(dir(), "in", testpdf::simple_document({"Only page"}));
+  const std::string out = dir() + "/out.pdf";
+  folimark_options o = text_options(in, "PAID");
+  o.pages = "even";
+  o.output_path = out.c_str();
+  ASSERT_EQ(folimark_stamp(&o, nullptr, nullptr), FOLIMARK_OK) << folimark_error_message();
+  EXPECT_EQ(page_text(out, 1).find("PAID"), std::string::npos);
+  EXPECT_EQ(qpdf_problems(out), "");
+}
+
+}  // namespace
