@@ -115,3 +115,37 @@ TEST(OutOfMemory, PictureStampFailsCleanlyAtEveryAllocation) {
   });
   EXPECT_GT(failures, 5);
 }
+
+// The extended interface with the document, the picture and the result in
+// memory: every failed allocation gives the memory code and no block.
+TEST(OutOfMemory, ExtendedStampInMemoryFailsWithTheMemoryCode) {
+  const std::string pdf = testpdf::simple_document({"a", "b"});
+  const std::string png = translucent_png(9, 5);
+  folimark_options o;
+  folimark_options_init(&o, sizeof o);
+  o.kind = FOLIMARK_KIND_PICTURE;
+  o.input_data = reinterpret_cast<const unsigned char *>(pdf.data());
+  o.input_size = pdf.size();
+  o.picture_data = reinterpret_cast<const unsigned char *>(png.data());
+  o.picture_size = png.size();
+  o.anchor = FOLIMARK_ANCHOR_CENTER;
+  int failures = 0;
+  for (long k = 0; k < 100000; ++k) {
+    g_failed = false;
+    g_allocations_left = k;
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    const int rc = folimark_stamp(&o, &data, &size);
+    g_allocations_left = -1;
+    if (!g_failed) {
+      EXPECT_EQ(rc, FOLIMARK_OK) << folimark_error_message();
+      EXPECT_GT(size, 0u);
+      folimark_free(data);
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(rc, FOLIMARK_ERROR_MEMORY) << "allocation " << k << ": " << folimark_error_message();
+    EXPECT_EQ(data, nullptr);
+  }
+  EXPECT_GT(failures, 5);
+}

@@ -116,8 +116,10 @@ bool use_png(Decode decode, const char *name, StampRequest &request, PreparedIma
   const char *message = nullptr;
   const std::unique_ptr<uint8_t, FreeDeleter> pixels(decode(&width, &height, &message));
   if (!pixels || width <= 0 || height <= 0) {
-    set_error(ErrorCode::damaged, "PNG decode error (%s): %s",
-              message != nullptr && message[0] != '\0' ? message : "unknown", name);
+    const char *why = message != nullptr && message[0] != '\0' ? message : "unknown";
+    const ErrorCode code =
+        std::strstr(why, "out of memory") != nullptr ? ErrorCode::memory : ErrorCode::damaged;
+    set_error(code, "PNG decode error (%s): %s", why, name);
     return false;
   }
   const uint64_t count = uint64_t(uint32_t(width)) * uint64_t(uint32_t(height));

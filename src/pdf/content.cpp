@@ -76,7 +76,7 @@ void append_ref(std::string &text, int32_t num, int32_t gen) {
 
 std::vector<uint8_t> selected_pages(const PdfDoc &doc, const StampRequest &request) {
   const size_t total = doc.page_infos.size();
-  if (request.pages == nullptr || request.page_count <= 0) return std::vector<uint8_t>(total, 1);
+  if (request.pages == nullptr) return std::vector<uint8_t>(total, 1);
   std::vector<uint8_t> selected(total, 0);
   for (int32_t i = 0; i < request.page_count; ++i) {
     const int32_t k = request.pages[i];
@@ -115,6 +115,7 @@ struct Pass {
   std::unordered_map<std::string, int32_t> form_by_source;
   std::unordered_map<int64_t, OldContent> old_by_object;
   BlockBox block;  // what the stamp covers in its own space, when it is placed
+  TextBlock text;  // a placed text's lines, laid out once for every page
 };
 
 // Returns the number of the new stream with these bytes, made when no page
@@ -203,16 +204,17 @@ int32_t form_for(Pass &pass, const ObjEntry &e, const std::string &resources) {
 }
 
 std::string stamp_text(const StampRequest &request, const StampObjects &nums,
-                       const StampNames &names, const PageInfo &info, const BlockBox &block) {
+                       const StampNames &names, const PageInfo &info, const TextBlock &block,
+                       const BlockBox &box) {
   const float x_pos = static_cast<float>(info.box_x) + request.x;
   const float y_pos = static_cast<float>(info.box_y) + request.y;
   Matrix placed;
   const bool is_placed = request.placement != nullptr;
-  if (is_placed) placed = place_block(info, *request.placement, block);
+  if (is_placed) placed = place_block(info, *request.placement, box);
   const Matrix *matrix = is_placed ? &placed : nullptr;
   ByteBuf ops;
   if (request.kind == STAMP_TEXT)
-    text_operators(ops, request, nums.gs_num, x_pos, y_pos, names, matrix);
+    text_operators(ops, request, nums.gs_num, x_pos, y_pos, names, matrix, &block);
   else
     image_operators(ops, request, nums.gs_num, x_pos, y_pos, names, matrix);
   if (ops.failed) throw std::bad_alloc();
@@ -229,7 +231,7 @@ void plan_page(Pass &pass, const StampRequest &request, const PageInfo &info, Pa
 
   std::string resources = page_base_resources(doc, info);
   const StampNames names = free_stamp_names(doc, resources);
-  const std::string stamp = stamp_text(request, pass.plan.nums, names, info, pass.block);
+  const std::string stamp = stamp_text(request, pass.plan.nums, names, info, pass.text, pass.block);
 
   if (request.layer_under != 0) {
     // The stamp first, in its own q/Q, so that the old content starts in
@@ -280,11 +282,13 @@ int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, 
   plan.streams.clear();
 
   const std::vector<uint8_t> selected = selected_pages(doc, request);
-  Pass pass{doc, plan, deflate, {}, {}, {}, {}, {}, {}};
-  if (request.placement != nullptr)
-    pass.block = request.kind == STAMP_TEXT
-                     ? layout_text_block(request, request.placement->align).box
-                     : image_block_box(request);
+  Pass pass{doc, plan, deflate, {}, {}, {}, {}, {}, {}, {}};
+  if (request.placement != nullptr && request.kind == STAMP_TEXT) {
+    pass.text = layout_text_block(request, request.placement->align);
+    pass.block = pass.text.box;
+  } else if (request.placement != nullptr) {
+    pass.block = image_block_box(request);
+  }
   for (size_t k = 0; k < doc.page_infos.size(); ++k) {
     if (selected[k] == 0) continue;
     PageState &page = plan.pages[k];

@@ -70,10 +70,14 @@ using DeflateFn = int (*)(const unsigned char *src, size_t len, unsigned char **
 int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan,
                      DeflateFn deflate = tvl_deflate);
 
+struct TextBlock;
+
 // The stamp's operators for one page, with the origin at (x_pos, y_pos), or
-// drawn through `placed` (the stamp's own space into the page's) when given.
+// drawn through `placed` (the stamp's own space into the page's) when given,
+// a text then as the lines of `block`, laid out once for every page.
 void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                    float y_pos, const StampNames &names = {}, const Matrix *placed = nullptr);
+                    float y_pos, const StampNames &names = {}, const Matrix *placed = nullptr,
+                    const TextBlock *block = nullptr);
 void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
                      float y_pos, const StampNames &names = {}, const Matrix *placed = nullptr);
 

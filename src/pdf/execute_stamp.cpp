@@ -33,7 +33,10 @@ int select_pages(const char *name, const PdfDoc &doc, StampRequest &request,
   if (!parse_page_selection(request.page_selection,
                             static_cast<int32_t>(doc.page_infos.size()), pages, why))
     return set_error(ErrorCode::argument, "cannot stamp %s: %s", name, why.c_str());
-  request.pages = pages.data();
+  // A selection may select nothing ("even" of one page): the document is
+  // then written without a stamp, not stamped on every page.
+  static constexpr int32_t kNoPage = 0;
+  request.pages = pages.empty() ? &kNoPage : pages.data();
   request.page_count = static_cast<int32_t>(pages.size());
   return 1;
 }

@@ -447,7 +447,7 @@ int locate_pages(const char *input_path, PdfDoc &doc) {
 }
 
 int check_requested_pages(const PdfDoc &doc, const StampRequest &request) {
-  if (request.pages == nullptr || request.page_count <= 0) return 1;
+  if (request.pages == nullptr) return 1;
   const long total = static_cast<long>(doc.page_infos.size());
   for (int32_t i = 0; i < request.page_count; ++i) {
     const int32_t page = request.pages[i];

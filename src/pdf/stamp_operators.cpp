@@ -53,7 +53,8 @@ void append_opening(ByteBuf &ops, int32_t gs_num, const StampNames &names) {
 }  // namespace
 
 void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
-                    float y_pos, const StampNames &names, const Matrix *placed) {
+                    float y_pos, const StampNames &names, const Matrix *placed,
+                    const TextBlock *laid_out) {
   append_opening(ops, gs_num, names);
 
   const double rgb[3] = {unit_component(request.color_r), unit_component(request.color_g),
@@ -85,9 +86,11 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
   buf_str(ops, " Tf\n");
   if (placed != nullptr) {
     // Each line moved to its start within the block, one leading down.
-    const TextBlock block = layout_text_block(request, request.placement != nullptr
-                                                           ? request.placement->align
-                                                           : Align::left);
+    TextBlock own;
+    if (laid_out == nullptr)
+      own = layout_text_block(request, request.placement != nullptr ? request.placement->align
+                                                                   : Align::left);
+    const TextBlock &block = laid_out != nullptr ? *laid_out : own;
     double x = 0;
     for (size_t i = 0; i < block.lines.size(); ++i) {
       const double move[2] = {block.starts[i] - x, i == 0 ? 0.0 : -block.leading};

@@ -38,7 +38,7 @@ struct StampRequest {
   const StampPlacement *placement;
   float opacity;                // clamped to 0..1 in place by the engine
   const int32_t *pages;         // 1-based page numbers, or NULL for every page
-  int32_t page_count;
+  int32_t page_count;           // how many; 0 selects no page
   // A page selection ("1,3-z", "odd", ...) read once the page count is
   // known; NULL or "" for the pages above.
   const char *page_selection;

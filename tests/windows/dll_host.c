@@ -10,8 +10,10 @@
 #include <folimark.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <wchar.h>
 
 static int failures = 0;
 static const char *work_dir = ".";
@@ -124,6 +126,50 @@ static void stamps(void) {
         "stamping a file onto itself");
 }
 
+/* The extended interface: UTF-8 paths beyond the ANSI code page, the result
+ * in memory, codes and the version. */
+static void extended_interface(void) {
+  /* "stamped-Žluťoučký-日本.pdf" and the same as input for a second stamp. */
+  const char *name = "stamped-\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD-\xE6\x97\xA5\xE6\x9C\xAC.pdf";
+  const wchar_t *wide_name = L"stamped-\u017Dlu\u0165ou\u010Dk\u00FD-\u65E5\u672C.pdf";
+  char utf8_path[1024];
+  wchar_t wide_path[1024];
+  folimark_options o;
+  unsigned char *data = NULL;
+  size_t size = 0;
+  FILE *f;
+  int major = 0;
+
+  snprintf(utf8_path, sizeof utf8_path, "%s\\%s", work_dir, name);
+  /* The work folder's name is plain ASCII. */
+  mbstowcs(wide_path, work_dir, 900);
+  wide_path[900] = L'\0';
+  wcscat(wide_path, L"\\");
+  wcscat(wide_path, wide_name);
+  _wremove(wide_path);
+  CHECK(folimark_options_init(&o, sizeof o) == FOLIMARK_OK, "options_init");
+  o.input_path = sample_path();
+  o.output_path = utf8_path;
+  o.text = "UTF-8 path";
+  o.anchor = FOLIMARK_ANCHOR_TOP_RIGHT;
+  o.x = o.y = 36;
+  CHECK(folimark_stamp(&o, NULL, NULL) == FOLIMARK_OK, folimark_error_message());
+  f = _wfopen(wide_path, L"rb");
+  CHECK(f != NULL, "the output has its UTF-8 name on disk");
+  if (f != NULL) fclose(f);
+
+  o.input_path = utf8_path;
+  o.output_path = NULL;
+  CHECK(folimark_stamp(&o, &data, &size) == FOLIMARK_OK, folimark_error_message());
+  CHECK(data != NULL && size > 1000 && memcmp(data, "%PDF-", 5) == 0, "the result in memory");
+  folimark_free(data);
+
+  o.input_path = in_work("missing.pdf");
+  CHECK(folimark_stamp(&o, &data, &size) == FOLIMARK_ERROR_READ, "a missing input's code");
+  CHECK(folimark_error_code() == FOLIMARK_ERROR_READ, "the thread's code");
+  CHECK(strcmp(folimark_version(&major, NULL, NULL), "") != 0, "the version");
+}
+
 static void failures_are_reported(void) {
   const char *sample = sample_path();
   const char *missing = in_work("missing.pdf");
@@ -163,6 +209,7 @@ int main(int argc, char **argv) {
   }
   work_dir = argv[1];
   stamps();
+  extended_interface();
   failures_are_reported();
   if (failures != 0) {
     fprintf(stderr, "%d check(s) failed\n", failures);
