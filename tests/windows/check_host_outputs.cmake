@@ -3,7 +3,7 @@
 #   cmake -DWORK=dir -DQPDF=qpdf -DPDFTOTEXT=pdftotext -DPDFIMAGES=pdfimages
 #         [-DNATIVE_STAMP=folimark-stamp] -P check_host_outputs.cmake
 # With NATIVE_STAMP, the build machine's own folimark-stamp must write the
-# very same bytes as the Windows DLL did for the same stamps.
+# very same bytes as the Windows build of the tool did for the same stamps.
 cmake_minimum_required(VERSION 3.20)
 function(fail what)
   message(SEND_ERROR "${what}")
@@ -57,7 +57,8 @@ function(expect_images name type color encoding count)
 endfunction()
 
 foreach(name text.pdf pages.pdf datetime.pdf datetime-format.pdf png.pdf jpg.pdf in-place.pdf
-             cli-text.pdf cli-datetime.pdf)
+             cli-text.pdf cli-lines.pdf cli-datetime.pdf cli-png.pdf cli-jpg.pdf cli-piped.pdf
+             "dossier-é/Größe-日本.pdf")
   if(NOT EXISTS ${WORK}/${name})
     fail("${name} was not written")
   else()
@@ -74,6 +75,9 @@ expect_text(pages.pdf 2 2 "Listed page stamp")
 expect_no_text(pages.pdf 1 1 "Listed page stamp")
 expect_text(in-place.pdf 1 2 "Replaced in place")
 expect_text(cli-text.pdf 2 2 "From the command line")
+expect_text(cli-lines.pdf 2 2 "second line")
+expect_text(cli-piped.pdf 1 1 "Piped")
+expect_text("dossier-é/Größe-日本.pdf" 1 1 "Unicode path")
 
 file(READ ${WORK}/expected-date.txt today)
 expect_text(datetime.pdf 1 1 "${today}")
@@ -86,6 +90,8 @@ expect_text(cli-datetime.pdf 1 1 "${today}")
 expect_images(png.pdf image rgb image 2)
 expect_images(png.pdf smask gray image 2)
 expect_images(jpg.pdf image rgb jpeg 2)
+expect_images(cli-png.pdf smask gray image 2)
+expect_images(cli-jpg.pdf image rgb jpeg 2)
 
 # The same stamps made natively: byte for byte what Windows wrote.
 function(expect_native_bytes name subject)
@@ -100,11 +106,12 @@ endfunction()
 
 if(DEFINED NATIVE_STAMP AND EXISTS "${NATIVE_STAMP}")
   file(MAKE_DIRECTORY ${WORK}/native)
-  expect_native_bytes(text.pdf "Windows text\\nsecond line" text --size 20 --opacity 0.5
+  expect_native_bytes(cli-lines.pdf "Windows text\\nsecond line" text --size 20 --opacity 0.5
                       --rotation 30 --color 200,0,0 --x 72 --y 700)
-  expect_native_bytes(png.pdf picture.png image --x 300 --y 500 --scale 2 --opacity 0.8)
-  expect_native_bytes(jpg.pdf picture.jpg image --x 100 --y 100)
+  expect_native_bytes(cli-png.pdf picture.png image --x 300 --y 500 --scale 2 --opacity 0.8)
+  expect_native_bytes(cli-jpg.pdf picture.jpg image --x 100 --y 100)
   expect_native_bytes(cli-text.pdf "From the command line" text --size 18 --color 0,120,0)
+  expect_native_bytes(cli-piped.pdf "Piped" text)
 else()
   message(STATUS "no native folimark-stamp given: the byte comparison is left out")
 endif()

@@ -1,6 +1,7 @@
 /* Stamps every file named in a list with the Windows DLL, in one process,
  * and records what each call gave, so that the results can be compared with
- * the native build's on the same files.
+ * the native build's on the same files. It calls folimark_stamp, as
+ * folimark-stamp does.
  *
  *   corpus_host text LIST OUTDIR RESULTS          each PDF gets a text stamp
  *   corpus_host image SAMPLE LIST OUTDIR RESULTS  each picture goes onto SAMPLE
@@ -51,18 +52,34 @@ int main(int argc, char **argv) {
     return 2;
   }
   while (fgets(line, sizeof line, list) != NULL) {
+    folimark_options options;
     int rc;
     size_t n = strlen(line);
     while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
     if (n == 0) continue;
+    folimark_options_init(&options, sizeof options);
+    options.x = 100;
+    options.y = 100;
+    options.output_path = out;
     if (pictures) {
       snprintf(out, sizeof out, "%s\\%s.pdf", out_dir, base_name(line));
-      rc = folimark_image(sample, out, line, 100, 100, 0.5f, 0.8f);
+      options.kind = FOLIMARK_KIND_PICTURE;
+      options.input_path = sample;
+      options.picture_path = line;
+      options.scale = 0.5;
+      options.opacity = 0.8;
     } else {
       snprintf(out, sizeof out, "%s\\%s", out_dir, base_name(line));
-      rc = folimark_text(line, out, "FOLIMARK", 100, 100, 24, 0.5f, 30, 200, 0, 0);
+      options.kind = FOLIMARK_KIND_TEXT;
+      options.input_path = line;
+      options.text = "FOLIMARK";
+      options.font_size = 24;
+      options.opacity = 0.5;
+      options.rotation = 30;
+      options.red = 200;
     }
-    fprintf(results, "%s\t%d\t%s\n", base_name(line), rc, folimark_last_error());
+    rc = folimark_stamp(&options, NULL, NULL) == FOLIMARK_OK;
+    fprintf(results, "%s\t%d\t%s\n", base_name(line), rc, folimark_error_message());
     ++count;
   }
   fclose(list);

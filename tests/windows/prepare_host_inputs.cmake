@@ -1,10 +1,14 @@
-# Fills the Windows host's work folder: the sample PDF, and pictures made by
+# Fills the Windows host's work folder: the sample PDF (also under a name
+# outside the ANSI code pages, with a folder for its output), and pictures made by
 # Ghostscript (a PNG with transparency, a JPEG). Old outputs are removed.
 #   cmake -DWORK=dir -DSAMPLE=sample.pdf -DGS=gs -P prepare_host_inputs.cmake
 cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 file(COPY_FILE ${SAMPLE} ${WORK}/sample.pdf)
+# A name and a folder outside any ANSI code page.
+file(COPY_FILE ${SAMPLE} "${WORK}/Größe-日本.pdf")
+file(MAKE_DIRECTORY "${WORK}/dossier-é")
 
 # A red square on a transparent background, and a blue and yellow picture.
 set(drawing "1 0 0 setrgbcolor 4 4 24 24 rectfill showpage")

@@ -1,87 +1,296 @@
 #include "options.h"
 
-#include <charconv>
-#include <cmath>
+#include <algorithm>
+#include <array>
+
+#include "colours.h"
+#include "units.h"
 
 namespace cli {
 
 namespace {
 
-// A page list longer than this is a mistake, not a document.
-constexpr long kMaxListedPages = 1000000;
+// More threads than this only add overhead: each holds a whole document in
+// memory, and no machine this runs on has so many cores to keep busy.
+constexpr long kMaxJobs = 256;
 
-template <typename T>
-bool parse_number(std::string_view text, T *out) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  const char *end = text.data() + text.size();
-  const auto r = std::from_chars(text.data(), end, *out);
-  return r.ec == std::errc() && r.ptr == end;
+// The commands, by the bit an option names them with.
+enum : unsigned { kTextCmd = 1, kDateCmd = 2, kImageCmd = 4 };
+constexpr unsigned kTextual = kTextCmd | kDateCmd;
+constexpr unsigned kEvery = kTextCmd | kDateCmd | kImageCmd;
+
+struct CommandInfo {
+  std::string_view name;
+  Command command;
+  unsigned bit;
+  std::string_view argument;  // what the last positional argument is
+  std::string_view argument_option;  // the option that gives it instead
+};
+
+constexpr CommandInfo kCommands[] = {
+    {"text", Command::text, kTextCmd, "TEXT", "--text"},
+    {"text-pages", Command::text_pages, kTextCmd, "TEXT", "--text"},
+    {"datetime", Command::datetime, kDateCmd, "FORMAT", "--format"},
+    {"image", Command::image, kImageCmd, "PICTURE", "--picture"},
+};
+
+// What a good value of each kind looks like, for messages.
+constexpr std::string_view kLengthForm = "a length: a number with an optional unit pt, mm, cm or in (10mm)";
+constexpr std::string_view kPositiveLengthForm =
+    "a length above 0: a number with an optional unit pt, mm, cm or in (10mm)";
+
+struct AnchorName {
+  std::string_view name;
+  int value;
+};
+
+constexpr AnchorName kAnchors[] = {
+    {"top-left", FOLIMARK_ANCHOR_TOP_LEFT},       {"top", FOLIMARK_ANCHOR_TOP},
+    {"top-right", FOLIMARK_ANCHOR_TOP_RIGHT},     {"left", FOLIMARK_ANCHOR_LEFT},
+    {"center", FOLIMARK_ANCHOR_CENTER},           {"right", FOLIMARK_ANCHOR_RIGHT},
+    {"bottom-left", FOLIMARK_ANCHOR_BOTTOM_LEFT}, {"bottom", FOLIMARK_ANCHOR_BOTTOM},
+    {"bottom-right", FOLIMARK_ANCHOR_BOTTOM_RIGHT},
+};
+
+constexpr AnchorName kAligns[] = {
+    {"left", FOLIMARK_ALIGN_LEFT}, {"center", FOLIMARK_ALIGN_CENTER}, {"right", FOLIMARK_ALIGN_RIGHT}};
+
+template <size_t N>
+std::optional<int> lookup(const AnchorName (&names)[N], std::string_view name) {
+  for (const AnchorName &a : names)
+    if (a.name == name) return a.value;
+  return std::nullopt;
 }
 
-bool parse_float(std::string_view text, float *out) {
-  return parse_number(text, out) && std::isfinite(*out);
+// Range checks on option values.
+bool any_value(double) { return true; }
+bool above_zero(double v) { return v > 0; }
+bool zero_to_one(double v) { return v >= 0 && v <= 1; }
+
+// Each sets *field from `value` when it reads as wanted and `fits`.
+bool set_number(double *field, std::string_view value, bool (*fits)(double)) {
+  const auto v = parse_number(value);
+  if (!v || !fits(*v)) return false;
+  *field = *v;
+  return true;
 }
 
-std::vector<std::string_view> split(std::string_view text, char sep) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  while (true) {
-    const size_t at = text.find(sep, start);
-    parts.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
-    if (at == std::string_view::npos) return parts;
-    start = at + 1;
+bool set_length(double *field, std::string_view value, bool (*fits)(double)) {
+  const auto v = parse_length(value);
+  if (!v || !fits(*v)) return false;
+  *field = *v;
+  return true;
+}
+
+bool set_choice(int *field, std::optional<int> choice) {
+  if (choice) *field = *choice;
+  return choice.has_value();
+}
+
+// The TEXT or FORMAT given as an option.
+bool set_text(Options &o, std::string_view value) {
+  o.text = unescape_lines(value);
+  o.text_given = true;
+  return true;
+}
+
+// One option: its names, the commands it applies to, and how its value is
+// read. `set` returns false when the value is wrong; `form` then says what a
+// good one looks like.
+struct OptionSpec {
+  std::string_view name;
+  char letter;  // the one-letter form, or 0
+  unsigned commands;
+  bool takes_value;
+  bool (*set)(Options &, std::string_view);
+  std::string_view form;
+};
+
+const OptionSpec kOptionSpecs[] = {
+    {"--x", 'x', kEvery, true, [](Options &o, std::string_view v) { return set_length(&o.x, v, any_value); },
+     kLengthForm},
+    {"--y", 'y', kEvery, true, [](Options &o, std::string_view v) { return set_length(&o.y, v, any_value); },
+     kLengthForm},
+    {"--anchor", 0, kEvery, true,
+     [](Options &o, std::string_view v) { return set_choice(&o.anchor, parse_anchor(v)); },
+     "one of top-left, top, top-right, left, center, right, bottom-left, bottom, bottom-right"},
+    {"--rotation", 'r', kEvery, true,
+     [](Options &o, std::string_view v) { return set_number(&o.rotation, v, any_value); },
+     "a number of degrees"},
+    {"--opacity", 'o', kEvery, true,
+     [](Options &o, std::string_view v) { return set_number(&o.opacity, v, zero_to_one); },
+     "a number from 0 to 1"},
+    {"--pages", 'p', kEvery, true,
+     [](Options &o, std::string_view v) {
+       o.pages = v;  // the library reads the selection
+       return true;
+     },
+     ""},
+    {"--under", 0, kEvery, false,
+     [](Options &o, std::string_view) {
+       o.layer = FOLIMARK_LAYER_UNDER;
+       return true;
+     },
+     ""},
+    {"--page-space", 0, kEvery, false,
+     [](Options &o, std::string_view) {
+       o.space = FOLIMARK_SPACE_PAGE;
+       return true;
+     },
+     ""},
+    {"--size", 's', kTextual, true,
+     [](Options &o, std::string_view v) { return set_length(&o.font_size, v, above_zero); },
+     kPositiveLengthForm},
+    {"--color", 'c', kTextual, true,
+     [](Options &o, std::string_view v) {
+       const auto c = parse_color(v);
+       if (c) {
+         o.red = c->red;
+         o.green = c->green;
+         o.blue = c->blue;
+       }
+       return c.has_value();
+     },
+     kColourForms},
+    {"--align", 0, kTextual, true,
+     [](Options &o, std::string_view v) { return set_choice(&o.align, parse_align(v)); },
+     "left, center or right"},
+    {"--scale", 0, kImageCmd, true,
+     [](Options &o, std::string_view v) { return set_number(&o.scale, v, above_zero); },
+     "a number above 0"},
+    {"--width", 0, kImageCmd, true,
+     [](Options &o, std::string_view v) { return set_length(&o.width, v, above_zero); },
+     kPositiveLengthForm},
+    {"--height", 0, kImageCmd, true,
+     [](Options &o, std::string_view v) { return set_length(&o.height, v, above_zero); },
+     kPositiveLengthForm},
+    {"--text", 0, kTextCmd, true,
+     set_text,
+     ""},
+    {"--format", 0, kDateCmd, true,
+     set_text,
+     ""},
+    {"--picture", 0, kImageCmd, true,
+     [](Options &o, std::string_view v) {
+       o.text = v;
+       o.text_given = true;
+       return true;
+     },
+     ""},
+    {"--in-place", 0, kEvery, false,
+     [](Options &o, std::string_view) {
+       o.destination = Destination::in_place;
+       return true;
+     },
+     ""},
+    {"--output-dir", 0, kEvery, true,
+     [](Options &o, std::string_view v) {
+       o.destination = Destination::directory;
+       o.output_dir = v;
+       return !v.empty();
+     },
+     "a folder"},
+    {"--jobs", 'j', kEvery, true,
+     [](Options &o, std::string_view v) {
+       const auto n = parse_count(v);
+       if (!n || *n < 1 || *n > kMaxJobs) return false;
+       o.jobs = *n;
+       return true;
+     },
+     "a whole number from 1 to 256"},
+};
+
+const OptionSpec *find_option(std::string_view name) {
+  for (const OptionSpec &spec : kOptionSpecs) {
+    if (spec.name == name) return &spec;
+    if (spec.letter != 0 && name.size() == 2 && name[0] == '-' && name[1] == spec.letter)
+      return &spec;
   }
+  return nullptr;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// Splits an option argument into its name and its value when written in the
+// same argument: "--x=10", "-x=10" or "-x10".
+struct OptionWords {
+  std::string_view name;
+  std::optional<std::string_view> value;
+};
+
+OptionWords split_option(std::string_view arg) {
+  const size_t eq = arg.find('=');
+  if (eq != std::string_view::npos) return {arg.substr(0, eq), arg.substr(eq + 1)};
+  if (arg.size() > 2 && arg[1] != '-') return {arg.substr(0, 2), arg.substr(2)};
+  return {arg, std::nullopt};
+}
+
+// Takes the positional arguments as inputs, outputs and the ARGUMENT, as
+// the destination has them. Returns "" or why they do not fit.
+std::string take_positionals(const CommandInfo &info, std::vector<std::string> positional,
+                             Options &o) {
+  const bool argument_last = !o.text_given && info.command != Command::datetime;
+  const std::string argument(info.argument);
+  if (o.destination == Destination::file) {
+    // INPUT OUTPUT, then the ARGUMENT unless given as an option; datetime's FORMAT is optional.
+    const size_t most = o.text_given ? 2 : 3;
+    if (positional.size() > most) {
+      return "too many arguments: " + std::string(info.name) + " takes INPUT OUTPUT" +
+             (o.text_given ? "" : " " + argument) + " but was given " +
+             std::to_string(positional.size()) + "; quote a " + argument +
+             " that holds spaces (\"like this\"), or stamp several files with --in-place or "
+             "--output-dir (try --help)";
+    }
+    if (positional.size() < 2 || (argument_last && positional.size() < 3)) {
+      std::string wanted = "INPUT OUTPUT";
+      if (!o.text_given) wanted += info.command == Command::datetime ? " [FORMAT]" : " " + argument;
+      return std::string(info.name) + " needs " + wanted + " (try --help)";
+    }
+    if (positional.size() == 3) {
+      o.text = info.command == Command::image ? positional[2] : unescape_lines(positional[2]);
+      o.text_given = true;
+    }
+    o.inputs = {positional[0]};
+    o.outputs = {positional[1]};
+    return "";
+  }
+
+  // Several inputs, then the ARGUMENT unless given as an option (datetime
+  // takes its FORMAT only as --format here, so that no input is taken for one).
+  const std::string flag = o.destination == Destination::in_place ? "--in-place" : "--output-dir";
+  if (argument_last) {
+    if (positional.size() < 2)
+      return std::string(info.name) + " " + flag + " needs INPUT... " + argument + " (try --help)";
+    o.text = info.command == Command::image ? positional.back() : unescape_lines(positional.back());
+    o.text_given = true;
+    positional.pop_back();
+  } else if (positional.empty()) {
+    return std::string(info.name) + " " + flag + " needs at least one INPUT (try --help)";
+  }
+  o.inputs = std::move(positional);
+  for (const std::string &input : o.inputs) {
+    if (input == "-") return "standard input (-) cannot be stamped with " + flag;
+    if (o.destination == Destination::in_place) {
+      o.outputs.push_back(input);
+      continue;
+    }
+    std::string out = output_path_in(o.output_dir, input);
+    if (out.empty()) return "'" + input + "' names a folder, not a file";
+    o.outputs.push_back(std::move(out));
+  }
+  // Two threads must never write the same file.
+  std::vector<std::string> sorted = o.outputs;
+  std::sort(sorted.begin(), sorted.end());
+  const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
+  if (twice != sorted.end()) return "two inputs would both be written to " + *twice;
+  return "";
 }
 
 }  // namespace
 
-std::optional<std::vector<int>> parse_page_list(std::string_view list) {
-  std::vector<int> pages;
-  if (list.empty()) return std::nullopt;
-  for (const std::string_view part : split(list, ',')) {
-    const size_t dash = part.find('-');
-    int first = 0, last = 0;
-    if (dash == std::string_view::npos) {
-      if (!parse_number(part, &first)) return std::nullopt;
-      last = first;
-    } else if (!parse_number(part.substr(0, dash), &first) ||
-               !parse_number(part.substr(dash + 1), &last) || last < first) {
-      return std::nullopt;
-    }
-    if (static_cast<long>(pages.size()) + (static_cast<long>(last) - first + 1) > kMaxListedPages)
-      return std::nullopt;
-    for (long p = first; p <= last; ++p) pages.push_back(static_cast<int>(p));
-  }
-  return pages;
-}
+int exit_status(size_t failed) { return failed == 0 ? kExitOk : kExitFailed; }
 
-std::optional<std::vector<int>> parse_color(std::string_view text) {
-  if (text.size() == 7 && text[0] == '#') {
-    std::vector<int> rgb;
-    for (int k = 0; k < 3; ++k) {
-      const int hi = hex_digit(text[1 + 2 * k]), lo = hex_digit(text[2 + 2 * k]);
-      if (hi < 0 || lo < 0) return std::nullopt;
-      rgb.push_back(hi * 16 + lo);
-    }
-    return rgb;
-  }
-  const auto parts = split(text, ',');
-  if (parts.size() != 3) return std::nullopt;
-  std::vector<int> rgb;
-  for (const std::string_view part : parts) {
-    int v = 0;
-    if (!parse_number(part, &v) || v < 0 || v > 255) return std::nullopt;
-    rgb.push_back(v);
-  }
-  return rgb;
-}
+std::optional<int> parse_anchor(std::string_view name) { return lookup(kAnchors, name); }
+
+std::optional<int> parse_align(std::string_view name) { return lookup(kAligns, name); }
 
 std::string unescape_lines(std::string_view text) {
   std::string out;
@@ -96,36 +305,57 @@ std::string unescape_lines(std::string_view text) {
   return out;
 }
 
+std::string output_path_in(std::string_view dir, std::string_view input) {
+#ifdef _WIN32
+  constexpr std::string_view kSeparators = "/\\:";
+  constexpr char kSeparator = '\\';
+#else
+  constexpr std::string_view kSeparators = "/";
+  constexpr char kSeparator = '/';
+#endif
+  const size_t last = input.find_last_of(kSeparators);
+  const std::string_view name = last == std::string_view::npos ? input : input.substr(last + 1);
+  if (name.empty()) return "";
+  std::string out(dir);
+  if (!out.empty() && kSeparators.find(out.back()) == std::string_view::npos) out += kSeparator;
+  out += name;
+  return out;
+}
+
 ParseResult parse_command_line(const std::vector<std::string> &args) {
   ParseResult result;
   Options o;
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    result.options = o;
+  if (args.empty()) {
+    result.error = "no COMMAND given: text, text-pages, datetime or image (try --help)";
     return result;
   }
-  const std::string &command = args[0];
-  if (command == "text") {
-    o.command = Command::text;
-  } else if (command == "text-pages") {
-    o.command = Command::text_pages;
-  } else if (command == "datetime") {
-    o.command = Command::datetime;
-  } else if (command == "image") {
-    o.command = Command::image;
-  } else {
-    result.error = "unknown command '" + command + "' (try --help)";
-    return result;
-  }
-  std::vector<std::string> positional;
-  std::vector<std::string> given;  // long names of the options used
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string &arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      o.command = Command::help;
+  // --help and --version win wherever they stand before "--".
+  for (const std::string &arg : args) {
+    if (arg == "--") break;
+    if (arg == "--help" || arg == "-h" || (&arg == &args[0] && arg == "help")) {
       result.options = o;
       return result;
     }
-    if (arg.size() < 2 || arg[0] != '-' || arg == "-" ) {
+    if (arg == "--version") {
+      o.command = Command::version;
+      result.options = o;
+      return result;
+    }
+  }
+  const CommandInfo *info = nullptr;
+  for (const CommandInfo &c : kCommands)
+    if (c.name == args[0]) info = &c;
+  if (info == nullptr) {
+    result.error = "unknown command '" + args[0] + "' (try --help)";
+    return result;
+  }
+  o.command = info->command;
+
+  std::vector<std::string> positional;
+  bool scale_given = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-') {
       positional.push_back(arg);
       continue;
     }
@@ -133,130 +363,139 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
       positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
     }
-    std::string name = arg, value;
-    const size_t eq = arg.find('=');
-    if (eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
+    const OptionWords words = split_option(arg);
+    const OptionSpec *spec = find_option(words.name);
+    if (spec == nullptr) {
+      result.error = "unknown option " + std::string(words.name) + " (try --help)";
+      return result;
+    }
+    if ((spec->commands & info->bit) == 0) {
+      result.error = std::string(spec->name) + " does not apply to " + args[0] + " (try --help)";
+      return result;
+    }
+    std::string_view value;
+    if (!spec->takes_value) {
+      if (words.value) {
+        result.error = std::string(spec->name) + " takes no value";
+        return result;
+      }
+    } else if (words.value) {
+      value = *words.value;
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      result.error = "option " + arg + " needs a value";
+      result.error = "option " + std::string(words.name) + " needs a value";
       return result;
     }
-    bool ok = true;
-    if (name == "-x" || name == "--x") {
-      ok = parse_float(value, &o.x);
-      given.push_back("--x");
-    } else if (name == "-y" || name == "--y") {
-      ok = parse_float(value, &o.y);
-      given.push_back("--y");
-    } else if (name == "-s" || name == "--size") {
-      ok = parse_number(value, &o.font_size) && o.font_size > 0;
-      given.push_back("--size");
-    } else if (name == "-o" || name == "--opacity") {
-      ok = parse_float(value, &o.opacity) && o.opacity >= 0 && o.opacity <= 1;
-      given.push_back("--opacity");
-    } else if (name == "-r" || name == "--rotation") {
-      ok = parse_float(value, &o.rotation);
-      given.push_back("--rotation");
-    } else if (name == "-c" || name == "--color") {
-      const auto rgb = parse_color(value);
-      ok = rgb.has_value();
-      if (ok) {
-        o.red = (*rgb)[0];
-        o.green = (*rgb)[1];
-        o.blue = (*rgb)[2];
-      }
-      given.push_back("--color");
-    } else if (name == "-p" || name == "--pages") {
-      const auto pages = parse_page_list(value);
-      ok = pages.has_value();
-      if (ok) o.pages = *pages;
-      given.push_back("--pages");
-    } else if (name == "--scale") {
-      ok = parse_float(value, &o.scale) && o.scale > 0;
-      given.push_back("--scale");
-    } else {
-      result.error = "unknown option " + name + " (try --help)";
+    const Destination before = o.destination;
+    if (!spec->set(o, value)) {
+      result.error = "bad value '" + std::string(value) + "' for " + std::string(spec->name) +
+                     ": give " + std::string(spec->form);
       return result;
     }
-    if (!ok) {
-      result.error = "bad value '" + value + "' for " + name;
+    if (before != Destination::file && o.destination != before) {
+      result.error = "--in-place and --output-dir exclude each other";
       return result;
     }
+    if (spec->name == "--scale") scale_given = true;
   }
-
-  // Which options each command takes, and what its last argument is.
-  struct Shape {
-    Command command;
-    std::string_view options;
-    std::string_view last;
-    bool last_optional;
-  };
-  static constexpr Shape kShapes[] = {
-      {Command::text, "--x --y --size --opacity --rotation --color", "TEXT", false},
-      {Command::text_pages, "--x --y --size --opacity --pages", "TEXT", false},
-      {Command::datetime, "--x --y --size", "[FORMAT]", true},
-      {Command::image, "--x --y --scale --opacity", "PICTURE", false},
-  };
-  const Shape *shape = &kShapes[0];
-  for (const Shape &s : kShapes)
-    if (s.command == o.command) shape = &s;
-  for (const std::string &option : given) {
-    if (shape->options.find(option) == std::string_view::npos) {
-      result.error = option + " does not apply to " + command + " (try --help)";
-      return result;
-    }
-  }
-  const size_t needed = shape->last_optional ? 2 : 3;
-  if (positional.size() < needed || positional.size() > 3) {
-    result.error = command + " needs INPUT OUTPUT " + std::string(shape->last) + " (try --help)";
+  if (scale_given && (o.width > 0 || o.height > 0)) {
+    result.error = "--scale and --width or --height exclude each other";
     return result;
-  }
-  o.input = positional[0];
-  o.output = positional[1];
-  if (positional.size() == 3) {
-    o.text = o.command == Command::image ? positional[2] : unescape_lines(positional[2]);
-    o.text_given = true;
   }
   if (o.command == Command::text_pages && o.pages.empty()) {
     result.error = "text-pages needs --pages";
     return result;
   }
-  result.options = o;
+  result.error = take_positionals(*info, std::move(positional), o);
+  if (result.error.empty()) result.options = std::move(o);
   return result;
 }
 
 const char *usage() {
-  return "usage: folimark-stamp COMMAND [options] INPUT OUTPUT [ARGUMENT]\n"
-         "\n"
-         "Stamps onto the pages of the PDF file INPUT and writes the result to OUTPUT\n"
-         "(which may name INPUT: it is replaced only once the new file is complete).\n"
-         "\n"
-         "commands:\n"
-         "  text INPUT OUTPUT TEXT         TEXT on every page\n"
-         "  text-pages INPUT OUTPUT TEXT   TEXT, black and unrotated, on the pages of --pages\n"
-         "  datetime INPUT OUTPUT [FORMAT] the local date and time, black, on every page\n"
-         "  image INPUT OUTPUT PICTURE     a PNG or JPEG picture on every page\n"
-         "\n"
-         "TEXT is UTF-8; \\n in it starts a new line. FORMAT is a strftime format when it\n"
-         "holds a '%', else a picture of the tokens YYYY, YY, MM, DD, HH, mm and ss\n"
-         "(such as \"DD.MM.YYYY HH:mm\"); without it the text looks like 2031-07-04 09:05:03.\n"
-         "\n"
-         "options:\n"
-         "  -x, --x POINTS         offset from the page's left edge (default 36)\n"
-         "  -y, --y POINTS         offset from the page's bottom edge (default 36)\n"
-         "  -s, --size POINTS      font size (default 24; not for image)\n"
-         "  -o, --opacity VALUE    0 (invisible) to 1 (opaque, the default; text and image)\n"
-         "  -r, --rotation DEGREES counter-clockwise (text only, default 0)\n"
-         "  -c, --color COLOUR     R,G,B (0-255 each) or #rrggbb (text only, default black)\n"
-         "  -p, --pages LIST       pages for text-pages, e.g. 1,3,5-9\n"
-         "      --scale POINTS     points per picture pixel (image only, default 1)\n"
-         "  -h, --help             this text\n"
-         "\n"
-         "On failure the library's message goes to standard error and the exit status is 1;\n"
-         "a mistake on the command line gives status 2.\n";
+  return R"(usage: folimark-stamp COMMAND [options] INPUT OUTPUT [ARGUMENT]
+       folimark-stamp COMMAND [options] --in-place INPUT... [ARGUMENT]
+       folimark-stamp COMMAND [options] --output-dir DIR INPUT... [ARGUMENT]
+       folimark-stamp --help | --version
+
+Stamps onto the pages of the PDF file INPUT and writes the result to OUTPUT
+(which may name INPUT: it is replaced only once the new file is complete).
+An INPUT of - is read from standard input, an OUTPUT of - is written to
+standard output.
+
+commands:
+  text INPUT OUTPUT TEXT          TEXT on every page, or on the pages of --pages
+  text-pages INPUT OUTPUT TEXT    TEXT on the pages of --pages, which it needs
+  datetime INPUT OUTPUT [FORMAT]  the local date and time
+  image INPUT OUTPUT PICTURE      a PNG or JPEG picture
+
+Several files: with --in-place or --output-dir DIR the positional arguments
+are the inputs, followed by the TEXT or PICTURE as the last one unless
+--text or --picture gives it. datetime then takes a FORMAT only as --format:
+all its positional arguments are inputs. The files are stamped in parallel.
+
+placement, for every command:
+  -x, --x LENGTH          offset from the anchor, inward (default 36pt)
+  -y, --y LENGTH          offset from the anchor, inward (default 36pt)
+      --anchor POINT      the point of the page the offsets count from, and
+                          the stamp's own point put there: top-left, top,
+                          top-right, left, center, right, bottom-left (the
+                          default), bottom, bottom-right; from center, x runs
+                          right and y up
+  -r, --rotation DEGREES  counter-clockwise about the anchored point (default 0)
+  -o, --opacity VALUE     0 (invisible) to 1 (opaque, the default)
+  -p, --pages SELECTION   the pages to stamp (default every page)
+      --under             draw the stamp under the page's content, not over it
+      --page-space        measure in the page's own unrotated space, not in
+                          the page as the reader sees it after its rotation
+text, text-pages and datetime:
+  -s, --size LENGTH       font size (default 24pt)
+  -c, --color COLOUR      the text's colour (default black)
+      --align SIDE        left (the default), center or right: how the lines
+                          stand against each other
+      --text TEXT         (text, text-pages) the TEXT, as an option
+      --format FORMAT     (datetime) the FORMAT, as an option
+image:
+      --scale VALUE       points per picture pixel (default 1); not with
+                          --width or --height
+      --width LENGTH      the picture's width; alone, the height follows the
+                          picture's aspect ratio
+      --height LENGTH     the picture's height; alone, the width follows
+      --picture PICTURE   the PICTURE, as an option
+several files:
+      --in-place          replace each INPUT by its stamped version
+      --output-dir DIR    write each output into DIR, named like its INPUT
+  -j, --jobs N            files stamped at once (default: one per core)
+  -h, --help              this text
+      --version           the version of folimark-stamp and its library
+
+A value may follow its option as the next argument or after '=' (--x=10mm).
+An argument that starts with '-' and is no option goes after "--".
+
+LENGTH   a number with an optional unit: pt (points, 1/72 inch; the default),
+         mm, cm or in, such as 36, 12.5mm, 2cm or 0.5in.
+COLOUR   R,G,B (0-255 each), #rgb, #rrggbb, or a CSS colour name, in any
+         case, such as red, navy, gray, darkgreen or rebeccapurple.
+SELECTION  items separated by commas:
+         3          page 3              z        the last page
+         r2         the second page counted from the end
+         2-5        pages 2 to 5; either end may be a number, z or rN
+         2-z, 4-    from a page to the last one
+         odd, even  every odd or every even page
+         1-z:even   the even pages of a range (:odd alike)
+         x5, !5     leave out page 5; any item may be left out (x7-9, xodd);
+                    a selection of exclusions only leaves them out of all pages
+         A range is cut to the document; a single page past its end is an error.
+TEXT     UTF-8; \n in it starts a new line and \\ is one backslash.
+FORMAT   a strftime format when it holds a '%', else a picture of the tokens
+         YYYY, YY, MM, DD, HH, mm and ss, such as "DD.MM.YYYY HH:mm"; words
+         between single quotes are copied as they stand ('RECEIVED' DD.MM.YYYY)
+         and '' is one quote. Without FORMAT the text reads 2031-07-04 09:05:03.
+
+Exit status: 0 when every file was stamped; 1 when stamping failed for a file
+(the reason on standard error, one line per file, and with several files a
+count at the end); 2 for a mistake on the command line.
+)";
 }
 
 }  // namespace cli
