@@ -44,7 +44,10 @@ FOLIMARK_API void folimark_cleanup(void);
 /* Returns 1 after stamping text (lines separated by '\n', UTF-8) on every
  * page, at (x, y) with the given font size (24 when 0 or less), opacity,
  * counter-clockwise rotation in degrees and colour. A NULL text stamps an
- * empty text. */
+ * empty text. Text is drawn in the built-in Helvetica, which shows the
+ * Windows-1252 characters and the rest of Helvetica's Latin set (Central
+ * European, Baltic and Turkish letters among them); a tab is a space, and
+ * a character outside that set fails the call with a message naming it. */
 FOLIMARK_API int folimark_text(const char *input_path, const char *output_path,
                                const char *text, float x, float y, int font_size,
                                float opacity, float rotation,
@@ -162,6 +165,8 @@ typedef struct folimark_options {
   const char *output_path;
 
   /* FOLIMARK_KIND_TEXT: the text, UTF-8, lines separated by '\n'; required.
+   * It is drawn in the built-in Helvetica (see folimark_text for the
+   * characters it shows).
    * FOLIMARK_KIND_DATETIME: the format, a strftime format (when it contains
    * '%') or a picture of the tokens YYYY, YY, MM, DD, HH, mm and ss, where a
    * part between single quotes ('PAID' DD.MM.YYYY) is copied as it stands

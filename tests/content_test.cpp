@@ -3,6 +3,7 @@
 // stands, which pages share new streams, and the fallbacks for content that
 // cannot be read and streams that cannot be compressed.
 #include "pdf/content.h"
+#include "pdf/text_font.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -38,9 +39,18 @@ std::string text_ops(const StampRequest &r, int32_t gs_num = 2, float x = 0, flo
   return testpdf::buf_text(ops);
 }
 
+// Returns the line as the built-in font shows it: the escaped codes of each
+// run, those of the extra font between braces; or "error: " and why.
 std::string escaped(const std::string &line) {
+  EncodedLine encoded;
+  std::string error;
+  if (!encode_builtin_line(line, encoded, error)) return "error: " + error;
   ByteBuf ops;
-  escape_text_line(ops, line);
+  for (const TextRun &run : encoded.runs) {
+    if (run.font == RunFont::extra) buf_str(ops, "{");
+    append_literal_codes(ops, run.codes);
+    if (run.font == RunFont::extra) buf_str(ops, "}");
+  }
   return testpdf::buf_text(ops);
 }
 
@@ -171,35 +181,44 @@ TEST(StampOperators, LineSplitting) {
   }
 }
 
-// Escaping: delimiters, controls, Latin-1 pairs and stray bytes.
-TEST(TextEscape, Table) {
+// Encoding: delimiters, controls, Latin-1 pairs, stray bytes, the extra
+// font's letters and characters no built-in font has.
+TEST(TextEncoding, Table) {
   struct Case {
     std::string in;
     std::string out;
   };
   const Case cases[] = {
       {"(x)\\", "\\(x\\)\\\\"},
-      {"a\tb", "ab"},
+      {"a\tb", "a b"},  // a tab is a space
       {std::string("a\x01\x1f\x7f"
                    "b"),
        "ab"},
       {std::string("a\0b", 3), "ab"},
       {" ~", " ~"},
       {"\xC3\xA9", "\\351"},  // U+00E9 in UTF-8
-      {"\xE9", "\\351"},      // a lone Latin-1 byte
+      {"\xE9", "\\351"},      // a lone Latin-1 byte stands for itself
       {"\xC2\xA0", "\\240"},  // U+00A0
-      {"\xC2\x80", "\\200"},  // U+0080 is taken as the code byte
+      {"\xC2\x80", ""},        // U+0080, a control character
       {"\xC3\x80", "\\300"},
       {"\xC3\xBF", "\\377"},
       {"\xC3\xC0", "\\303\\300"},  // not a pair: each byte alone
       {"\xC2\xC0", "\\302\\300"},
       {"\xC3", "\\303"},  // at the end of the line
-      {"\xC2", "\\302"},
       {"\xC3"
        "A",
        "\\303A"},
-      {"\xF0\x9F\x98\x80", "\\360\\237\\230\\200"},  // outside WinAnsi: bytes pass through
-      {"\xE2\x82\xAC", "\\200"},                     // the euro sign is WinAnsi 0x80
+      {"\xE2\x82", "\\342\\202"},      // cut after two bytes
+      {"\xE2\x82\x41", "\\342\\202A"},  // not a continuation byte
+      {"\xC0\xAF", "\\300\\257"},      // an overlong form is not a character
+      {"\xE2\x82\xAC", "\\200"},       // the euro sign is WinAnsi 0x80
+      {"\xC5\x81\xC3\xB3" "d\xC5\xBA", "{\\012}\\363d{;}"},  // Łódź
+      {"\xC5\x91", "{@}"},                                    // ő
+      {"\xC8\x9B", "{]}"},                                    // ț as ţ's glyph
+      {"\xE2\x88\x92", "{[}"},                                // minus sign
+      {"\xE4\xB8\xAD", "error: character U+4E2D '\xE4\xB8\xAD' is not in the built-in font; give a font file"},
+      {"\xF0\x9F\x98\x80", "error: character U+1F600 '\xF0\x9F\x98\x80' is not in the built-in font; give a font file"},
+      {"\xE2\x82\xAB", "error: character U+20AB '\xE2\x82\xAB' is not in the built-in font; give a font file"},
   };
   for (const Case &c : cases) EXPECT_EQ(escaped(c.in), c.out) << c.in;
 }
@@ -230,41 +249,6 @@ TEST(TextEscape, WinAnsiHighCharacters) {
     out += octal(c.code);
     out += 'b';
     EXPECT_EQ(escaped(in), out);
-  }
-}
-
-// WinAnsi: neighbours of those characters, and cut sequences, pass through byte by byte.
-TEST(TextEscape, WinAnsiNeighboursPassThrough) {
-  const char *cases[] = {
-      "\xE2\x82\xAB",  // U+20AB
-      "\xE2\x82\xAD",  // U+20AD
-      "\xE2\x80\x92",  // U+2012
-      "\xE2\x80\x95",  // U+2015
-      "\xE2\x80\x9B",  // U+201B
-      "\xE2\x80\x9F",  // U+201F
-      "\xE2\x80\xA3",  // U+2023
-      "\xE2\x80\xBB",  // U+203B
-      "\xE2\x84\xA1",  // U+2121
-      "\xE2\x84\xA3",  // U+2123
-      "\xC5\x91",      // U+0151
-      "\xC5\x94",      // U+0154
-      "\xC5\xBF",      // U+017F
-      "\xC6\x91",      // U+0191
-      "\xC6\x93",      // U+0193
-      "\xCB\x87",      // U+02C7
-      "\xCB\x9D",      // U+02DD
-      "\xE2\x82",      // cut after two bytes
-      "\xE2",          // cut after one
-      "\xC5",
-      "\xE2\x82\x41",  // not a continuation byte
-  };
-  for (const char *c : cases) {
-    std::string expected;
-    for (const char *p = c; *p != 0; ++p) {
-      const uint8_t b = static_cast<uint8_t>(*p);
-      expected += b >= 0x80 ? octal(b) : std::string(1, *p);
-    }
-    EXPECT_EQ(escaped(c), expected) << expected;
   }
 }
 

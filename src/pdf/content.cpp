@@ -28,6 +28,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/error.h"
 #include "pdf/dict_edit.h"
 #include "pdf/text_block.h"
 
@@ -46,11 +47,12 @@ float clamp_opacity(float o) {
   return o;
 }
 
-StampObjects number_objects(const PdfDoc &doc, const StampRequest &request) {
+StampObjects number_objects(const PdfDoc &doc, const StampRequest &request, bool extra_font) {
   StampObjects n;
   int32_t next = doc.max_obj_num;
   if (request.kind == STAMP_TEXT) {
     n.font_num = ++next;
+    if (extra_font) n.extra_font_num = ++next;
     n.gs_num = ++next;
   } else {
     if (request.opacity < kOpaque) n.gs_num = ++next;
@@ -114,8 +116,8 @@ struct Pass {
   std::unordered_map<std::string, int32_t> stream_by_bytes;
   std::unordered_map<std::string, int32_t> form_by_source;
   std::unordered_map<int64_t, OldContent> old_by_object;
-  BlockBox block;  // what the stamp covers in its own space, when it is placed
-  TextBlock text;  // a placed text's lines, laid out once for every page
+  BlockBox block;  // what the stamp covers in its own space
+  TextBlock text;  // a text's lines, laid out once for every page
 };
 
 // Returns the number of the new stream with these bytes, made when no page
@@ -276,19 +278,22 @@ void plan_page(Pass &pass, const StampRequest &request, const PageInfo &info, Pa
 
 int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
   request.opacity = clamp_opacity(request.opacity);
-  plan.nums = number_objects(doc, request);
   plan.pages.clear();
-  plan.pages.resize(doc.page_infos.size());
   plan.streams.clear();
-
-  const std::vector<uint8_t> selected = selected_pages(doc, request);
   Pass pass{doc, plan, deflate, {}, {}, {}, {}, {}, {}, {}};
-  if (request.placement != nullptr && request.kind == STAMP_TEXT) {
-    pass.text = layout_text_block(request, request.placement->align);
+  if (request.kind == STAMP_TEXT) {
+    std::string error;
+    const Align align = request.placement != nullptr ? request.placement->align : Align::left;
+    if (!layout_text_block(request, align, pass.text, error))
+      return set_error(ErrorCode::unsupported, "%s", error.c_str());
     pass.block = pass.text.box;
-  } else if (request.placement != nullptr) {
+  } else {
     pass.block = image_block_box(request);
   }
+  plan.nums = number_objects(doc, request, pass.text.uses_extra_font);
+  plan.pages.resize(doc.page_infos.size());
+
+  const std::vector<uint8_t> selected = selected_pages(doc, request);
   for (size_t k = 0; k < doc.page_infos.size(); ++k) {
     if (selected[k] == 0) continue;
     PageState &page = plan.pages[k];

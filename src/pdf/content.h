@@ -17,6 +17,7 @@
 // Numbers of the objects the stamp adds; 0 when the object is not made.
 struct StampObjects {
   int32_t font_num = 0;
+  int32_t extra_font_num = 0;  // the built-in font's extra glyphs, when the text uses them
   int32_t gs_num = 0;
   int32_t smask_num = 0;
   int32_t image_num = 0;
@@ -29,6 +30,7 @@ struct StampObjects {
 // the first free names of the form F_STAMP1, F_STAMP2, ...
 struct StampNames {
   std::string font = "F_STAMP";
+  std::string extra_font = "F_STAMP_EXT";
   std::string gs = "GS_STAMP";
   std::string image = "Im_STAMP";
   std::string form = "Fm_CONTENT";  // a page's old content drawn as a form
@@ -84,9 +86,6 @@ void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, 
 // The box a picture stamp covers in its own space: its pixel size times the scale.
 BlockBox image_block_box(const StampRequest &request);
 
-// Appends one line of UTF-8 text as the bytes of a PDF literal string in
-// WinAnsiEncoding (without the parentheses).
-void escape_text_line(ByteBuf &ops, std::string_view line);
 
 // The steps of building a page's content, for the tests.
 

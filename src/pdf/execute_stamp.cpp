@@ -13,6 +13,7 @@
 #include "pdf/pdf_doc.h"
 #include "pdf/signatures.h"
 #include "pdf/stamp_request.h"
+#include "pdf/text_block.h"
 #include "pdf/writer.h"
 
 namespace {
@@ -55,6 +56,13 @@ int run_stamp(const char *name, const OutputTarget &target, StampRequest &reques
   StampPlan plan;
   std::vector<int32_t> selected;
   try {
+    // A text the font cannot show is refused before the document is read.
+    if (request.kind == STAMP_TEXT) {
+      TextBlock block;
+      std::string why;
+      if (!layout_text_block(request, Align::left, block, why))
+        return set_error(ErrorCode::unsupported, "cannot stamp %s: %s", name, why.c_str());
+    }
     if (!load(doc)) return 0;
     stage = Stage::listing;
     const Signing signing = document_signing(doc);

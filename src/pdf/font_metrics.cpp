@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-#include "pdf/winansi.h"
 
 namespace {
 
@@ -32,26 +31,12 @@ constexpr uint16_t kHelveticaWidths[256] = {
     556,  556,  556,  556,  556,  556,  556,  584,  611,  556,  556,  556,  556,  500,  556,  500,
 };
 
-// Returns the width in points of text whose glyph widths sum to `units`.
-double to_points(uint64_t units, double font_size) {
-  return static_cast<double>(units) * font_size / 1000.0;
-}
-
 }  // namespace
+
+uint16_t helvetica_winansi_width(uint8_t code) { return kHelveticaWidths[code]; }
 
 double winansi_text_width(std::string_view winansi_bytes, double font_size) {
   uint64_t units = 0;
   for (const char c : winansi_bytes) units += kHelveticaWidths[static_cast<uint8_t>(c)];
-  return to_points(units, font_size);
-}
-
-double utf8_line_width(std::string_view utf8_line, double font_size) {
-  uint64_t units = 0;
-  size_t i = 0;
-  while (i < utf8_line.size()) {
-    const WinAnsiChar ch = winansi_char_at(utf8_line, i);
-    i += ch.used;
-    if (ch.shown) units += kHelveticaWidths[ch.code];
-  }
-  return to_points(units, font_size);
+  return static_cast<double>(units) * font_size / 1000.0;
 }

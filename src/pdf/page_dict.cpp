@@ -77,6 +77,7 @@ std::string page_base_resources(const PdfDoc &doc, const PageInfo &page) {
 StampNames free_stamp_names(const PdfDoc &doc, std::string_view resources) {
   StampNames names;
   names.font = free_name(doc, resources, "Font", names.font);
+  names.extra_font = free_name(doc, resources, "Font", names.extra_font);
   names.gs = free_name(doc, resources, "ExtGState", names.gs);
   names.image = free_name(doc, resources, "XObject", names.image);
   names.form = free_name(doc, resources, "XObject", names.form);
@@ -87,6 +88,8 @@ void add_stamp_entries(const PdfDoc &doc, std::string &text, const StampObjects 
                        const StampNames &names) {
   if (nums.font_num > 0)
     insert_subdict_entry(doc, text, "Font", entry_text(names.font, nums.font_num));
+  if (nums.extra_font_num > 0)
+    insert_subdict_entry(doc, text, "Font", entry_text(names.extra_font, nums.extra_font_num));
   if (nums.gs_num > 0)
     insert_subdict_entry(doc, text, "ExtGState", entry_text(names.gs, nums.gs_num));
   if (nums.image_num > 0)

@@ -42,6 +42,34 @@ void append_name(ByteBuf &ops, const std::string &name) {
   buf_str(ops, name);
 }
 
+// Appends "/Name size Tf"; a whole size is written as an integer, as it
+// always was.
+void append_font(ByteBuf &ops, const std::string &name, double size) {
+  append_name(ops, name);
+  buf_str(ops, " ");
+  if (size == std::floor(size)) buf_int(ops, static_cast<int64_t>(size));
+  else buf_fixed(ops, size, 3);
+  buf_str(ops, " Tf");
+}
+
+// Appends a line's shows, one per run, each after a change of font when
+// its font is not the current one: "(abc) Tj\n", or "() Tj\n" for a line
+// that shows nothing.
+void append_line(ByteBuf &ops, const EncodedLine &line, const StampNames &names, double size,
+                 RunFont &current) {
+  if (line.runs.empty()) buf_str(ops, "() Tj\n");
+  for (const TextRun &run : line.runs) {
+    if (run.font != current) {
+      append_font(ops, run.font == RunFont::main ? names.font : names.extra_font, size);
+      buf_str(ops, " ");
+      current = run.font;
+    }
+    buf_str(ops, "(");
+    append_literal_codes(ops, run.codes);
+    buf_str(ops, ") Tj\n");
+  }
+}
+
 void append_opening(ByteBuf &ops, int32_t gs_num, const StampNames &names) {
   buf_str(ops, "\nq\n");
   if (gs_num > 0) {
@@ -76,28 +104,27 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
     append_matrix(ops, Matrix{c, s, -s, c, x_pos, y_pos}, 6);
   }
 
-  const double size = stamp_font_size(request);
+  // The block as the plan laid it out for every page, or laid out here.
+  TextBlock own;
+  if (laid_out == nullptr) {
+    std::string ignored;  // a line that cannot be shown shows nothing
+    layout_text_block(request, request.placement != nullptr ? request.placement->align : Align::left,
+                      own, ignored);
+  }
+  const TextBlock &block = laid_out != nullptr ? *laid_out : own;
+
   buf_str(ops, "BT\n");
-  append_name(ops, names.font);
-  buf_str(ops, " ");
-  // A whole size is written as an integer, as it always was.
-  if (size == std::floor(size)) buf_int(ops, static_cast<int64_t>(size));
-  else buf_fixed(ops, size, 3);
-  buf_str(ops, " Tf\n");
+  append_font(ops, names.font, block.font_size);
+  buf_str(ops, "\n");
+  RunFont current = RunFont::main;
   if (placed != nullptr) {
     // Each line moved to its start within the block, one leading down.
-    TextBlock own;
-    if (laid_out == nullptr)
-      own = layout_text_block(request, request.placement != nullptr ? request.placement->align
-                                                                   : Align::left);
-    const TextBlock &block = laid_out != nullptr ? *laid_out : own;
     double x = 0;
     for (size_t i = 0; i < block.lines.size(); ++i) {
       const double move[2] = {block.starts[i] - x, i == 0 ? 0.0 : -block.leading};
       append_numbers(ops, move, 2, 2);
-      buf_str(ops, " Td (");
-      escape_text_line(ops, block.lines[i]);
-      buf_str(ops, ") Tj\n");
+      buf_str(ops, " Td ");
+      append_line(ops, block.lines[i], names, block.font_size, current);
       x = block.starts[i];
     }
     buf_str(ops, "ET\nQ\n");
@@ -107,12 +134,9 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
   buf_str(ops, " TL\n");
 
   // One show per line; a trailing LF ends the last line without adding one.
-  bool first = true;
-  for (const std::string_view line : text_lines(request.text)) {
-    buf_str(ops, first ? "(" : "T* (");
-    escape_text_line(ops, line);
-    buf_str(ops, ") Tj\n");
-    first = false;
+  for (size_t i = 0; i < block.lines.size(); ++i) {
+    if (i > 0) buf_str(ops, "T* ");
+    append_line(ops, block.lines[i], names, block.font_size, current);
   }
   buf_str(ops, "ET\nQ\n");
 }

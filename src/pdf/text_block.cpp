@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "pdf/font_metrics.h"
 
 namespace {
 
@@ -40,15 +39,19 @@ double stamp_leading(const StampRequest &request) {
   return static_cast<double>(static_cast<float>(request.font_size) * 1.2f);
 }
 
-TextBlock layout_text_block(const StampRequest &request, Align align) {
-  TextBlock b;
+bool layout_text_block(const StampRequest &request, Align align, TextBlock &b,
+                       std::string &error) {
+  b = {};
   b.font_size = stamp_font_size(request);
   b.leading = stamp_leading(request);
-  b.lines = text_lines(request.text);
   std::vector<double> widths;
   double width = 0;
-  for (const std::string_view line : b.lines) {
-    widths.push_back(utf8_line_width(line, b.font_size));
+  for (const std::string_view line : text_lines(request.text)) {
+    b.lines.emplace_back();
+    if (!encode_builtin_line(line, b.lines.back(), error)) return false;
+    for (const TextRun &run : b.lines.back().runs)
+      if (run.font == RunFont::extra) b.uses_extra_font = true;
+    widths.push_back(b.lines.back().width_units * b.font_size / 1000);
     width = std::max(width, widths.back());
   }
   const double share = align == Align::left ? 0 : align == Align::center ? 0.5 : 1;
@@ -58,5 +61,5 @@ TextBlock layout_text_block(const StampRequest &request, Align align) {
     b.box = {0, -(n - 1) * b.leading + kDescent * b.font_size / 1000, width,
              kAscent * b.font_size / 1000};
   }
-  return b;
+  return true;
 }

@@ -1,20 +1,24 @@
 // The lines of a text stamp as a block: its font size and leading, each
-// line's start within the block's width, and the box the block covers
-// around its origin (the start of the first line's baseline), from
-// Helvetica's advance widths, ascent and descent.
+// line in the fonts that draw it, each line's start within the block's
+// width, and the box the block covers around its origin (the start of the
+// first line's baseline), from the font's advance widths, ascent and
+// descent.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "pdf/placement.h"
 #include "pdf/stamp_request.h"
+#include "pdf/text_font.h"
 
 struct TextBlock {
   double font_size = 0;
   double leading = 0;
-  std::vector<std::string_view> lines;  // UTF-8, without line ends
-  std::vector<double> starts;           // each line's x within the block
+  std::vector<EncodedLine> lines;  // without line ends
+  std::vector<double> starts;      // each line's x within the block
+  bool uses_extra_font = false;    // some run is drawn in the extra built-in font
   BlockBox box;
 };
 
@@ -27,5 +31,7 @@ std::vector<std::string_view> text_lines(const char *text);
 double stamp_font_size(const StampRequest &request);
 double stamp_leading(const StampRequest &request);
 
-// Returns the request's text laid out as a block, its lines aligned.
-TextBlock layout_text_block(const StampRequest &request, Align align);
+// Returns true with the request's text laid out as a block, its lines
+// aligned; false with error naming a character the font cannot show.
+bool layout_text_block(const StampRequest &request, Align align, TextBlock &block,
+                       std::string &error);

@@ -1,5 +1,8 @@
-// UTF-8 text as WinAnsiEncoding code bytes, one character at a time.
+// UTF-8 decoding and WinAnsiEncoding codes.
 #include "pdf/winansi.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -17,52 +20,51 @@ constexpr WinAnsiCode kWinAnsiHigh[] = {
     {0x203A, 0x9B}, {0x20AC, 0x80}, {0x2122, 0x99},
 };
 
-bool is_continuation(uint8_t c) { return c >= 0x80 && c <= 0xBF; }
-
-// Returns the WinAnsi byte of the UTF-8 sequence at line[i] and stores its
-// length in *used, or returns 0 when no character of kWinAnsiHigh starts there.
-uint8_t winansi_high_byte(std::string_view line, size_t i, size_t *used) {
-  const auto at = [&](size_t k) { return static_cast<uint8_t>(line[k]); };
-  const uint8_t lead = at(i);
-  uint32_t cp = 0;
-  size_t n = 0;
-  if ((lead == 0xC5 || lead == 0xC6 || lead == 0xCB) && i + 1 < line.size() &&
-      is_continuation(at(i + 1))) {
-    cp = (static_cast<uint32_t>(lead & 0x1F) << 6) | (at(i + 1) & 0x3Fu);
-    n = 2;
-  } else if (lead == 0xE2 && i + 2 < line.size() && is_continuation(at(i + 1)) &&
-             is_continuation(at(i + 2))) {
-    cp = (static_cast<uint32_t>(lead & 0x0F) << 12) |
-         (static_cast<uint32_t>(at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3Fu);
-    n = 3;
-  } else {
-    return 0;
-  }
-  for (const WinAnsiCode &w : kWinAnsiHigh) {
-    if (w.code_point == cp) {
-      *used = n;
-      return w.byte;
-    }
-  }
-  return 0;
-}
+bool in_range(uint8_t c, uint8_t low, uint8_t high) { return c >= low && c <= high; }
 
 }  // namespace
 
-WinAnsiChar winansi_char_at(std::string_view text, size_t at) {
-  const uint8_t c = static_cast<uint8_t>(text[at]);
-  if (c < 0x80) {
-    // Control characters (tab, a CR inside the line, DEL) show nothing.
-    return {c, 1, c >= 0x20 && c != 0x7F};
+Utf8Char utf8_char_at(std::string_view text, size_t at) {
+  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+  const uint8_t lead = byte(at);
+  const Utf8Char stray{lead, 1, false};
+  if (lead < 0x80) return {lead, 1, true};
+  size_t n = 0;
+  uint32_t cp = 0;
+  // The range the second byte must lie in rules out overlong forms,
+  // surrogates and code points above U+10FFFF.
+  uint8_t low = 0x80, high = 0xBF;
+  if (in_range(lead, 0xC2, 0xDF)) {
+    n = 2;
+    cp = lead & 0x1Fu;
+  } else if (in_range(lead, 0xE0, 0xEF)) {
+    n = 3;
+    cp = lead & 0x0Fu;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (in_range(lead, 0xF0, 0xF4)) {
+    n = 4;
+    cp = lead & 0x07u;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return stray;
   }
-  if ((c == 0xC2 || c == 0xC3) && at + 1 < text.size() &&
-      is_continuation(static_cast<uint8_t>(text[at + 1]))) {
-    // U+0080..U+00FF: the code byte is the code point.
-    const uint8_t b = static_cast<uint8_t>(text[at + 1]);
-    return {c == 0xC3 ? static_cast<uint8_t>(b + 0x40) : b, 2, true};
+  if (n > text.size() - at) return stray;
+  for (size_t k = 1; k < n; ++k) {
+    const uint8_t c = byte(at + k);
+    if (!in_range(c, k == 1 ? low : 0x80, k == 1 ? high : 0xBF)) return stray;
+    cp = (cp << 6) | (c & 0x3Fu);
   }
-  size_t used = 0;
-  const uint8_t w = winansi_high_byte(text, at, &used);
-  if (w != 0) return {w, used, true};
-  return {c, 1, true};
+  return {cp, n, true};
+}
+
+int winansi_code(uint32_t code_point) {
+  if ((code_point >= 0x20 && code_point <= 0x7E) || (code_point >= 0xA0 && code_point <= 0xFF))
+    return static_cast<int>(code_point);
+  const auto *end = std::end(kWinAnsiHigh);
+  const auto *found = std::lower_bound(
+      std::begin(kWinAnsiHigh), end, code_point,
+      [](const WinAnsiCode &w, uint32_t cp) { return w.code_point < cp; });
+  return found != end && found->code_point == code_point ? found->byte : -1;
 }

@@ -14,6 +14,7 @@
 #include "pdf/dict_edit.h"
 #include "pdf/identity.h"
 #include "pdf/number_text.h"
+#include "pdf/text_font.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -117,6 +118,11 @@ void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) 
     begin_object(w, n.font_num, 0);
     put(w, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\n"
            "endobj\n");
+  }
+  if (n.extra_font_num > 0) {
+    begin_object(w, n.extra_font_num, 0);
+    put(w, builtin_extra_font_dict());
+    put(w, "\nendobj\n");
   }
   if (n.gs_num > 0) {
     begin_object(w, n.gs_num, 0);
