@@ -340,7 +340,7 @@ const Refusal kRefusals[] = {
     {"TablesOverlap", overlapping_tables, 0, "A", ErrorCode::damaged, "its tables overlap"},
     {"NoUnitsPerEm", no_units_per_em, 0, "A", ErrorCode::damaged, "units per em are out of range"},
     {"NoGlyphs", no_glyphs, 0, "A", ErrorCode::damaged, "it holds no glyph"},
-    {"CharacterMissing", plain_font, 0, "AB中", ErrorCode::argument,
+    {"CharacterMissing", plain_font, 0, "AB中", ErrorCode::unsupported,
      "character U+4E2D '中' is not in the font test.ttf"},
     {"TextNotUtf8", plain_font, 0, "A\xC3(", ErrorCode::argument,
      "the text is not UTF-8: byte 0xc3 at 1"},

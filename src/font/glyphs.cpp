@@ -4,8 +4,8 @@
 
 #include "common/byte_reader.h"
 #include "common/error.h"
-#include "common/utf8.h"
 #include "font/font_internal.h"
+#include "pdf/winansi.h"
 
 namespace {
 
@@ -24,17 +24,16 @@ int line_glyphs(const FontFace &face, std::string_view line, std::vector<uint16_
                        static_cast<unsigned>(static_cast<uint8_t>(line[i])),
                        static_cast<unsigned long>(i));
     i += ch.used;
-    if (is_control(ch.code_point)) continue;
-    const uint16_t g = glyph_of(face, ch.code_point);
-    if (g == 0) {
-      char text[4];
-      const size_t n = utf8_encode(ch.code_point, text);
-      return set_error(ErrorCode::argument, "character U+%04lX '%.*s' is not in the font %s",
-                       static_cast<unsigned long>(ch.code_point), static_cast<int>(n), text,
-                       face.name.c_str());
-    }
+    // A tab shows as a space, as with the built-in font.
+    const char32_t c = ch.code_point == '\t' ? U' ' : ch.code_point;
+    if (is_control(c)) continue;
+    const uint16_t g = glyph_of(face, c);
+    if (g == 0)
+      return set_error(ErrorCode::unsupported, "character U+%04lX '%.*s' is not in the font %s",
+                       static_cast<unsigned long>(c), static_cast<int>(ch.used),
+                       line.data() + i - ch.used, face.name.c_str());
     glyphs.push_back(g);
-    used.emplace(g, ch.code_point);
+    used.emplace(g, c);
   }
   return 1;
 }
