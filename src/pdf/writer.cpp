@@ -114,7 +114,8 @@ void put_image_dict(Writer &w, const StampRequest &r, const char *color_space, c
 
 void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) {
   const StampObjects &n = plan.nums;
-  if (n.font_num > 0) {
+  // An embedded font's Type 0 font is among plan.objects.
+  if (n.font_num > 0 && r.font == nullptr) {
     begin_object(w, n.font_num, 0);
     put(w, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\n"
            "endobj\n");
@@ -152,6 +153,11 @@ void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) 
       }
       put_stream_body(w, r.rgb_data, r.rgb_size);
     }
+  }
+  for (const NewObject &object : plan.objects) {
+    begin_object(w, object.num, 0);
+    put(w, object.body);
+    put(w, "\nendobj\n");
   }
   for (const NewStream &stream : plan.streams) {
     begin_object(w, stream.num, 0);
