@@ -217,6 +217,19 @@ TEST_F(FontE2e, SameStampSameBytes) {
   EXPECT_NE(stamp(), first);
 }
 
+// Faults guarded: a font program embedded as OpenType in a file that says
+// it is older than the version that brought it.
+TEST_F(FontE2e, OpenTypeProgramRaisesTheVersion) {
+  if (!have(kNimbus)) return;
+  const std::string in = write_doc(dir(), "in", testpdf::simple_document({"Words"}));
+  ASSERT_EQ(testpdf::read_file(in).substr(0, 8), "%PDF-1.4");
+  const std::string out = dir() + "/out.pdf";
+  const folimark_options o = font_options(in, out, "Zeta", kNimbus);
+  ASSERT_EQ(folimark_stamp(&o, nullptr, nullptr), FOLIMARK_OK) << folimark_error_message();
+  EXPECT_EQ(testpdf::read_file(out).substr(0, 8), "%PDF-1.6");
+  EXPECT_EQ(qpdf_problems(out), "");
+}
+
 // Faults guarded: a refusal without its code or message, or with an output
 // left behind.
 TEST_F(FontE2e, EveryRefusalHasItsCode) {

@@ -10,6 +10,7 @@
 
 #include "common/error.h"
 #include "flate/flate.h"
+#include "font/font.h"
 #include "pdf/body_edits.h"
 #include "pdf/dict_edit.h"
 #include "pdf/identity.h"
@@ -310,7 +311,10 @@ void put_file_end(Writer &w, int64_t xref) {
 void write_whole(Writer &w, const StampRequest &request, const PdfDoc &doc, const StampPlan &plan,
                  int32_t last_num) {
   put(w, "%PDF-");
-  put(w, output_version(doc_bytes(doc)));
+  // A font program embedded as OpenType came with PDF 1.6.
+  std::string version = output_version(doc_bytes(doc));
+  if (request.font != nullptr && request.font->cff && version < "1.6") version = "1.6";
+  put(w, version);
   buf_bytes(w.out, kBinaryMark, sizeof kBinaryMark - 1);
   write_new_objects(w, request, plan);
   const int64_t new_objects_end = position(w);
