@@ -7,9 +7,11 @@
 #include <png.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -213,6 +215,138 @@ TEST_F(PictureStamp, JpegIsEmbeddedUnchangedWithItsColourSpace) {
                                                         : find_colour(r, 200, 120, 40);
     expect_area(b, 72, 144, 32, 24);
   }
+}
+
+// --- JPEG colour spaces, judged by how renderers show them ------------------
+
+// Six patches of 16 x 16 pixels, three across and two down, each of one
+// colour given as the PostScript operator that paints it: gray levels,
+// RGB or CMYK ink amounts, 0 to 255.
+constexpr int kPatch = 16;
+using PatchColour = std::array<int, 4>;
+
+struct ColourKind {
+  const char *name;
+  testjpeg::Colour colour;
+  bool adobe_marker = true;  // for CMYK: libjpeg writes an Adobe segment
+  bool ycck = false;
+  const char *space;         // the colour space the document must declare
+  std::array<PatchColour, 6> patches;
+};
+
+const ColourKind kColourKinds[] = {
+    {"gray", testjpeg::Colour::gray, true, false, "/DeviceGray",
+     {{{0}, {255}, {40}, {100}, {160}, {220}}}},
+    {"RGB", testjpeg::Colour::rgb, true, false, "/DeviceRGB",
+     {{{255, 255, 255}, {0, 0, 0}, {230, 30, 30}, {30, 200, 40}, {20, 40, 210}, {200, 150, 60}}}},
+    {"plain CMYK", testjpeg::Colour::cmyk, false, false, "/DeviceCMYK",
+     {{{0, 0, 0, 0}, {0, 0, 0, 255}, {255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {40, 120, 200, 30}}}},
+    {"Adobe CMYK", testjpeg::Colour::cmyk, true, false, "/DeviceCMYK",
+     {{{0, 0, 0, 0}, {0, 0, 0, 255}, {255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {40, 120, 200, 30}}}},
+    {"Adobe YCCK", testjpeg::Colour::cmyk, true, true, "/DeviceCMYK",
+     {{{0, 0, 0, 0}, {0, 0, 0, 255}, {255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {40, 120, 200, 30}}}},
+};
+
+size_t channels_of(testjpeg::Colour c) {
+  return c == testjpeg::Colour::gray ? 1 : c == testjpeg::Colour::rgb ? 3 : 4;
+}
+
+// The JPEG of the kind's patches. Adobe files store ink amounts inverted, as
+// Adobe's own programs write them.
+std::vector<uint8_t> patch_jpeg(const ColourKind &kind) {
+  testjpeg::MakeOptions o;
+  o.width = 3 * kPatch;
+  o.height = 2 * kPatch;
+  o.colour = kind.colour;
+  o.quality = 100;
+  o.adobe_marker = kind.adobe_marker;
+  o.store_ycck = kind.ycck;
+  const size_t n = channels_of(kind.colour);
+  const bool inverted = kind.colour == testjpeg::Colour::cmyk && kind.adobe_marker;
+  for (int y = 0; y < o.height; ++y)
+    for (int x = 0; x < o.width; ++x)
+      for (size_t c = 0; c < n; ++c) {
+        const int v = kind.patches[static_cast<size_t>(y / kPatch * 3 + x / kPatch)][c];
+        o.pixels.push_back(static_cast<uint8_t>(inverted ? 255 - v : v));
+      }
+  return testjpeg::make_jpeg(o);
+}
+
+// A Letter page that Ghostscript paints with the same patches, each 32 pt
+// wide, the block's lower-left corner at (x, y).
+std::string reference_patches(const std::string &dir, const ColourKind &kind, int x, int y) {
+  const char *op = kind.colour == testjpeg::Colour::gray  ? "setgray"
+                   : kind.colour == testjpeg::Colour::rgb ? "setrgbcolor"
+                                                          : "setcmykcolor";
+  std::string ps = "%!PS\n<< /PageSize [612 792] >> setpagedevice\n";
+  for (size_t i = 0; i < 6; ++i) {
+    for (size_t c = 0; c < channels_of(kind.colour); ++c)
+      ps += std::to_string(kind.patches[i][c]) + " 255 div ";
+    const int px = x + static_cast<int>(i % 3) * 2 * kPatch;
+    const int py = y + (1 - static_cast<int>(i / 3)) * 2 * kPatch;
+    ps += std::string(op) + " " + std::to_string(px) + " " + std::to_string(py) + " 32 32 rectfill\n";
+  }
+  ps += "showpage\n";
+  return ghostscript_pdf_of(dir, "reference", ps);
+}
+
+// The mean colour of the 16 x 16 points at the middle of patch i, on a 72
+// dpi rendering of a Letter page.
+std::array<double, 3> patch_colour(const Raster &r, int x, int y, size_t i) {
+  const int cx = x + static_cast<int>(i % 3) * 2 * kPatch + kPatch;
+  const int cy = y + (1 - static_cast<int>(i / 3)) * 2 * kPatch + kPatch;
+  std::array<double, 3> sum{};
+  for (int v = cy - 8; v < cy + 8; ++v)
+    for (int u = cx - 8; u < cx + 8; ++u)
+      for (size_t c = 0; c < 3; ++c) sum[c] += r.at(u, r.height - 1 - v)[c];
+  for (double &s : sum) s /= 256;
+  return sum;
+}
+
+// Stamps each kind's patches as a JPEG at 2 pt per pixel and checks that the
+// renderer shows every patch in the colour it shows Ghostscript's painting
+// of the same colour in.
+void expect_jpeg_colours(const std::string &dir, const std::function<Raster(const std::string &)> &draw) {
+  const int x = 100, y = 200;
+  const std::string page = ghostscript_pdf(dir, "blank", {{612, 792, {}, ""}});
+  for (const ColourKind &kind : kColourKinds) {
+    SCOPED_TRACE(kind.name);
+    const std::vector<uint8_t> bytes = patch_jpeg(kind);
+    const std::string jpg = dir + "/patches.jpg", out = dir + "/out.pdf";
+    testpdf::write_file(jpg, std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(folimark_image(page.c_str(), out.c_str(), jpg.c_str(), x, y, 2, 1), 1)
+        << folimark_last_error();
+    EXPECT_EQ(qpdf_problems(out), "");
+    EXPECT_NE(qdf_text(out).find(std::string("/ColorSpace ") + kind.space), std::string::npos);
+    const Raster ours = draw(out), reference = draw(reference_patches(dir, kind, x, y));
+    for (size_t i = 0; i < 6; ++i) {
+      const std::array<double, 3> got = patch_colour(ours, x, y, i), want = patch_colour(reference, x, y, i);
+      for (size_t c = 0; c < 3; ++c)
+        EXPECT_NEAR(got[c], want[c], 8) << "patch " << i << " channel " << c;
+    }
+  }
+}
+
+TEST_F(PictureStamp, JpegColoursAsPopplerShowsThem) {
+  expect_jpeg_colours(dir(), [](const std::string &pdf) { return render(pdf, 1, 72, false); });
+}
+
+TEST_F(PictureStamp, JpegColoursAsMupdfShowsThem) {
+  need_tool(tools().mutool, "mutool (MuPDF)");
+  if (IsSkipped() || HasFatalFailure()) return;
+  expect_jpeg_colours(dir(), [](const std::string &pdf) { return render_with_mutool(pdf, 1, 72); });
+}
+
+// A JPEG of two components has no colour space in a document: it is refused.
+TEST_F(PictureStamp, JpegOfTwoComponentsIsRefused) {
+  const std::string in = letter_page(dir());
+  const std::string jpg = dir() + "/two.jpg", out = dir() + "/out.pdf";
+  // Start of image, then a baseline frame of 2 x 2 pixels and 2 components.
+  testpdf::write_file(jpg, std::string("\xFF\xD8\xFF\xC0\x00\x0E\x08\x00\x02\x00\x02\x02"
+                                       "\x01\x11\x00\x02\x11\x00\xFF\xD9", 20));
+  EXPECT_EQ(folimark_image(in.c_str(), out.c_str(), jpg.c_str(), 0, 0, 1, 1), 0);
+  EXPECT_EQ(std::string(folimark_last_error()), "JPEG of 2 components not supported: " + jpg);
+  EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(PictureStamp, ScaleAtOrBelowZeroMeansOnePointPerPixel) {

@@ -61,16 +61,24 @@ bool sniff_format(const char *path, PictureFormat &format) {
 // which the request then points into.
 bool use_jpeg(std::unique_ptr<uint8_t[]> jpeg, size_t size, const char *name,
               StampRequest &request, PreparedImage &owned) {
-  int width = 0, height = 0, components = 0;
-  if (tvl_jpeg_info_mem(jpeg.get(), size, &width, &height, &components) != 1) {
+  JpegHeader header{};
+  if (tvl_jpeg_header_mem(jpeg.get(), size, &header) != 1) {
     set_error(ErrorCode::damaged, "failed to parse JPEG header: %s", name);
+    return false;
+  }
+  // The document declares the samples gray, RGB or CMYK: two components
+  // are none of these.
+  if (header.components == 2) {
+    set_error(ErrorCode::unsupported, "JPEG of 2 components not supported: %s", name);
     return false;
   }
   owned.jpeg = std::move(jpeg);
   request.image_is_jpeg = 1;
-  request.image_width = width;
-  request.image_height = height;
-  request.image_components = components;
+  request.image_width = header.width;
+  request.image_height = header.height;
+  request.image_components = header.components;
+  // Adobe's four-component files, CMYK or YCCK, hold inverted samples.
+  request.image_inverted = header.components == 4 && header.adobe ? 1 : 0;
   request.jpeg_data = owned.jpeg.get();
   request.jpeg_size = size;
   return true;

@@ -19,7 +19,8 @@ struct StampRequest {
   int32_t color_r, color_g, color_b;  // 0..255, clamped
   int32_t image_is_jpeg;        // non-zero: jpeg_data is a whole JPEG file
   int32_t image_width, image_height;  // pixels
-  int32_t image_components;     // JPEG only: 1 is gray, anything else RGB
+  int32_t image_components;     // JPEG only: 1 is gray, 4 CMYK, anything else RGB
+  int32_t image_inverted;       // JPEG only, non-zero: samples stored inverted (Adobe CMYK)
   const uint8_t *jpeg_data;
   size_t jpeg_size;
   const uint8_t *rgb_data;      // zlib stream of width*height*3 bytes
