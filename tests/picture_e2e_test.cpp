@@ -432,8 +432,9 @@ TEST_F(PictureStamp, CorpusPicturesStampOrFailCleanly) {
       EXPECT_FALSE(fs::exists(out));
     }
   }
-  // PngSuite's interlaced and corrupt files are refused; most others stamp.
-  EXPECT_GT(stamped, 100);
+  // PngSuite's corrupt files are refused; the others stamp, interlaced ones
+  // too, and so do most JPEG files.
+  EXPECT_GT(stamped, 180);
   EXPECT_GT(refused, 10);
 }
 

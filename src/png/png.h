@@ -16,8 +16,8 @@ extern "C" {
  * *width and *height 0 and *error set to a message starting "png: ", valid
  * for the life of the program. The caller frees the pixels with free.
  *
- * Non-interlaced images of every standard colour type and bit depth are
- * read; 16-bit samples give their high byte. tRNS gives alpha for palette,
+ * Images of every standard colour type and bit depth are read, interlaced
+ * (Adam7) or not; 16-bit samples give their high byte. tRNS gives alpha for palette,
  * gray and RGB images (a gray or RGB key is compared with the full stored
  * sample); a palette index beyond the palette gives opaque black. CRCs are
  * not checked and IEND is not required. No state is kept between calls,
