@@ -12,14 +12,17 @@
 #include <cmath>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/e2e_oracles.h"
 #include "support/jpeg_maker.h"
 #include "support/pdf_builder.h"
+#include "support/png_maker.h"
 
 namespace {
 
@@ -347,6 +350,139 @@ TEST_F(PictureStamp, JpegOfTwoComponentsIsRefused) {
   EXPECT_EQ(folimark_image(in.c_str(), out.c_str(), jpg.c_str(), 0, 0, 1, 1), 0);
   EXPECT_EQ(std::string(folimark_last_error()), "JPEG of 2 components not supported: " + jpg);
   EXPECT_FALSE(fs::exists(out));
+}
+
+// --- a picture's size from the resolution it states ---------------------------
+
+// The x-ppi and y-ppi that pdfimages -list gives the first image of page 1:
+// its pixels over its size on the page, in inches.
+std::pair<int, int> listed_ppi(const std::string &pdf) {
+  const std::string list = must_run({tools().pdfimages, "-list", "-f", "1", "-l", "1", pdf}).out;
+  std::istringstream lines(list);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream row(line);
+    std::vector<std::string> cells;
+    for (std::string cell; row >> cell;) cells.push_back(cell);
+    // page num type width height color comp bpc enc interp object ID x-ppi y-ppi size ratio
+    if (cells.size() >= 14 && cells[2] == "image") return {std::stoi(cells[12]), std::stoi(cells[13])};
+  }
+  throw std::runtime_error("pdfimages lists no image:\n" + list);
+}
+
+// An 80 x 40 picture as PNG (with a pHYs chunk when density is given) or as
+// JPEG (with the JFIF density given; unit -1 keeps libjpeg's 1:1 aspect).
+std::vector<uint8_t> png_of(std::optional<testpng::Density> density) {
+  testpng::Image img;
+  img.width = 80;
+  img.height = 40;
+  img.color_type = 2;
+  img.rows.assign(img.row_bytes() * img.height, 90);
+  testpng::WriteOptions opt;
+  opt.density = density;
+  return testpng::write_with_libpng(img, opt);
+}
+
+std::vector<uint8_t> jpeg_of(int unit, int x, int y) {
+  testjpeg::MakeOptions o;
+  o.width = 80;
+  o.height = 40;
+  o.fill = {90, 90, 90};
+  o.density_unit = unit;
+  o.x_density = x;
+  o.y_density = y;
+  return testjpeg::make_jpeg(o);
+}
+
+struct ResolutionCase {
+  const char *name;
+  std::vector<uint8_t> picture;
+  int x_ppi, y_ppi;  // as stamped through the extended interface
+};
+
+std::vector<ResolutionCase> resolution_cases() {
+  return {
+      {"PNG without pHYs", png_of(std::nullopt), 72, 72},
+      // 5669 pixels per metre is 144 dpi, 2835 is 72 and 11811 is 300.
+      {"PNG 144 dpi", png_of(testpng::Density{5669, 5669, 1}), 144, 144},
+      {"PNG 300 x 72 dpi", png_of(testpng::Density{11811, 2835, 1}), 300, 72},
+      {"PNG aspect ratio only", png_of(testpng::Density{2, 1, 0}), 72, 72},
+      {"PNG density 0", png_of(testpng::Density{0, 0, 1}), 72, 72},
+      {"JPEG 300 dpi", jpeg_of(1, 300, 300), 300, 300},
+      {"JPEG 300 x 150 dpi", jpeg_of(1, 300, 150), 300, 150},
+      {"JPEG 118 dots per cm", jpeg_of(2, 118, 118), 300, 300},
+      {"JPEG aspect ratio only", jpeg_of(0, 3, 3), 72, 72},
+      {"JPEG density 0", jpeg_of(1, 0, 0), 72, 72},
+      {"JPEG of libjpeg's defaults", jpeg_of(-1, 0, 0), 72, 72},
+  };
+}
+
+// The size asked of a picture; a scale of 0 keeps the options' default.
+struct AskedSize {
+  double scale = 0, width = 0, height = 0;
+};
+
+// Stamps the picture onto in through the extended interface, with the
+// defaults but for the size asked, and returns the output's path.
+std::string stamp_extended(const std::string &in, const std::string &out,
+                           const std::vector<uint8_t> &picture, const AskedSize &size) {
+  folimark_options o;
+  folimark_options_init(&o, sizeof o);
+  o.kind = FOLIMARK_KIND_PICTURE;
+  o.input_path = in.c_str();
+  o.output_path = out.c_str();
+  o.picture_data = picture.data();
+  o.picture_size = picture.size();
+  if (size.scale != 0) o.scale = size.scale;
+  o.width = size.width;
+  o.height = size.height;
+  EXPECT_EQ(folimark_stamp(&o, nullptr, nullptr), FOLIMARK_OK) << folimark_error_message();
+  return out;
+}
+
+// Through the extended interface with the default scale (0) a picture is
+// as large as its resolution says; the classic export keeps 1 pt per pixel
+// whatever the picture states, at its scale 1 and 0 alike.
+TEST_F(PictureStamp, SizeFromTheStatedResolution) {
+  need_tool(tools().pdfimages, "pdfimages");
+  if (IsSkipped() || HasFatalFailure()) return;
+  const std::string in = letter_page(dir());
+  const std::string picture = dir() + "/picture", out = dir() + "/out.pdf";
+  for (const ResolutionCase &c : resolution_cases()) {
+    SCOPED_TRACE(c.name);
+    stamp_extended(in, out, c.picture, {});
+    EXPECT_EQ(qpdf_problems(out), "");
+    EXPECT_EQ(listed_ppi(out), std::make_pair(c.x_ppi, c.y_ppi));
+    testpdf::write_file(picture, std::string(c.picture.begin(), c.picture.end()));
+    for (const float scale : {1.0f, 0.0f}) {
+      ASSERT_EQ(folimark_image(in.c_str(), out.c_str(), picture.c_str(), 0, 0, scale, 1), 1);
+      EXPECT_EQ(listed_ppi(out), std::make_pair(72, 72)) << "classic, scale " << scale;
+    }
+  }
+}
+
+// A scale, width or height given wins over the resolution; one of width and
+// height alone keeps the shape the resolution gives the picture.
+TEST_F(PictureStamp, GivenSizeWinsOverTheStatedResolution) {
+  need_tool(tools().pdfimages, "pdfimages");
+  if (IsSkipped() || HasFatalFailure()) return;
+  const std::string in = letter_page(dir());
+  // 80 x 40 pixels at 144 x 72 dpi: 40 x 40 points.
+  const std::vector<uint8_t> png = png_of(testpng::Density{5669, 2835, 1});
+  const struct {
+    const char *name;
+    AskedSize size;
+    int x_ppi, y_ppi;
+  } cases[] = {
+      {"scale 2", {2, 0, 0}, 36, 36},
+      {"width 80 pt", {0, 80, 0}, 72, 36},
+      {"height 20 pt", {0, 0, 20}, 288, 144},
+      {"both", {0, 40, 10}, 144, 288},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = stamp_extended(in, dir() + "/out.pdf", png, c.size);
+    EXPECT_EQ(listed_ppi(out), std::make_pair(c.x_ppi, c.y_ppi));
+  }
 }
 
 TEST_F(PictureStamp, ScaleAtOrBelowZeroMeansOnePointPerPixel) {

@@ -880,6 +880,76 @@ TEST(PngDecodePixels, CraftedFilesLibpngReadsAgree) {
   EXPECT_GE(compared, 15);
 }
 
+// --- the pixel density (pHYs) ---------------------------------------------------
+
+// The decoder hands back the pHYs chunk that libpng takes from the file:
+// the first of 9 bytes before the image data.
+TEST(PngDecodeDensity, PhysAsLibpngReadsIt) {
+  const Image img = make_image(2, 8, 5, 3, Trns::none, 6000);
+  const auto written = [&](std::optional<testpng::Density> density, bool interlace = false) {
+    testpng::WriteOptions opt;
+    opt.density = density;
+    opt.interlace = interlace;
+    return testpng::write_with_libpng(img, opt);
+  };
+  const auto phys = [](uint32_t x, uint32_t y, uint8_t unit) {
+    Bytes d(9, unit);
+    for (int i = 0; i < 4; ++i) {
+      d[size_t(i)] = uint8_t(x >> (24 - 8 * i));
+      d[size_t(4 + i)] = uint8_t(y >> (24 - 8 * i));
+    }
+    return chunk("pHYs", d);
+  };
+  const Chunk data = idat_of_raw({0, 1, 2, 0, 3, 4});
+  const struct {
+    const char *name;
+    Bytes file;
+  } cases[] = {
+      {"none", written(std::nullopt)},
+      {"144 dpi in pixels per metre", written(testpng::Density{5669, 5669, 1})},
+      {"different x and y", written(testpng::Density{11811, 5906, 1})},
+      {"aspect ratio only", written(testpng::Density{3, 1, 0})},
+      {"density 0", written(testpng::Density{0, 0, 1})},
+      {"interlaced", written(testpng::Density{2835, 2835, 1}, true)},
+      {"largest values", testpng::png_file({ihdr(2, 2, 8, 0), phys(0xFFFFFFFFu, 0x7FFFFFFFu, 1), data, iend()})},
+      {"the first of two counts",
+       testpng::png_file({ihdr(2, 2, 8, 0), phys(100, 200, 1), phys(300, 400, 0), data, iend()})},
+      {"after the image data it does not count",
+       testpng::png_file({ihdr(2, 2, 8, 0), data, phys(100, 200, 1), iend()})},
+      {"8 bytes is no pHYs",
+       testpng::png_file({ihdr(2, 2, 8, 0), chunk("pHYs", Bytes(8, 1)), data, iend()})},
+      {"10 bytes is no pHYs",
+       testpng::png_file({ihdr(2, 2, 8, 0), chunk("pHYs", Bytes(10, 1)), data, iend()})},
+  };
+  int stated = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const testpng::Rgba ref = testpng::read_with_libpng(c.file);
+    ASSERT_TRUE(ref.ok) << ref.error;
+    int w = 0, h = 0;
+    PngDensity density{7, 7, 7};
+    const char *error = nullptr;
+    unsigned char *px = tvl_png_decode_mem_density(c.file.data(), c.file.size(), &w, &h, &density, &error);
+    ASSERT_NE(px, nullptr) << error;
+    std::free(px);
+    const testpng::Density want = ref.density.value_or(testpng::Density{});
+    EXPECT_EQ(density.x, want.x);
+    EXPECT_EQ(density.y, want.y);
+    EXPECT_EQ(density.unit, want.unit);
+    stated += ref.density ? 1 : 0;
+  }
+  EXPECT_GE(stated, 7);
+
+  // A failed decoding states nothing.
+  const Bytes broken = testpng::png_file({ihdr(2, 2, 8, 0), phys(100, 200, 1), iend()});
+  PngDensity density{7, 7, 7};
+  EXPECT_EQ(tvl_png_decode_mem_density(broken.data(), broken.size(), nullptr, nullptr, &density, nullptr),
+            nullptr);
+  EXPECT_EQ(density.x, 0u);
+  EXPECT_EQ(density.y, 0u);
+  EXPECT_EQ(density.unit, 0);
+}
+
 // --- PngSuite ----------------------------------------------------------------
 
 const fs::path kSuite = fs::path(FOLIMARK_CORPUS_DIR) / "png" / "pngsuite";

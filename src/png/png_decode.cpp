@@ -11,7 +11,8 @@
 // a gray or RGB key is compared with the full stored sample, before any
 // reduction to 8 bits. A palette index at or beyond the end of the palette
 // gives opaque black. CRCs are not verified and IEND is not required. The
-// zlib header may declare any window size zlib allows.
+// zlib header may declare any window size zlib allows. The pixel density of
+// a pHYs chunk is handed back with the pixels.
 //
 // Every length from the file is handled in 64-bit arithmetic, and nothing is
 // allocated for the raw image before it is known that the compressed data
@@ -86,6 +87,7 @@ struct Chunks {
   std::span<const uint8_t> trns;
   std::vector<std::span<const uint8_t>> idat;
   uint64_t idat_size = 0;
+  PngDensity density{};
 };
 
 // Walks the chunks after the signature up to IEND or the end of the file.
@@ -93,6 +95,7 @@ struct Chunks {
 const char *walk_chunks(std::span<const uint8_t> file, Chunks &c) {
   const uint64_t size = file.size();
   uint64_t pos = 8;
+  bool has_density = false;
   while (size - pos >= 8) {
     const uint64_t length = be32(&file[pos]);
     const uint8_t *type = &file[pos + 4];
@@ -117,6 +120,13 @@ const char *walk_chunks(std::span<const uint8_t> file, Chunks &c) {
     } else if (type_is(type, "tRNS")) {
       c.trns = data;
       c.has_trns = true;
+    } else if (type_is(type, "pHYs")) {
+      // pHYs: x and y pixels per unit, the unit. Only the first, and only
+      // before the image data, counts (as libpng reads it).
+      if (length == 9 && c.idat.empty() && !has_density) {
+        c.density = {be32(&data[0]), be32(&data[4]), data[8]};
+        has_density = true;
+      }
     } else if (type_is(type, "IDAT")) {
       c.idat.push_back(data);
       c.idat_size += length;
@@ -494,6 +504,7 @@ struct Decoded {
   std::unique_ptr<uint8_t, FreeDeleter> pixels;
   int width = 0;
   int height = 0;
+  PngDensity density{};
 };
 
 // Returns the failure text, or nullptr with the image of the file's bytes in out.
@@ -551,6 +562,7 @@ const char *decode_bytes(std::span<const uint8_t> bytes, Decoded &out) {
   }
   out.width = static_cast<int>(c.width);
   out.height = static_cast<int>(c.height);
+  out.density = c.density;
   return nullptr;
 }
 
@@ -565,9 +577,11 @@ const char *decode_file(const char *path, Decoded &out) {
 
 // Hands the decoded pixels of decode() to a C caller.
 template <typename Decode>
-unsigned char *decode_for_caller(Decode decode, int *width, int *height, const char **error) {
+unsigned char *decode_for_caller(Decode decode, int *width, int *height, PngDensity *density,
+                                 const char **error) {
   if (width != nullptr) *width = 0;
   if (height != nullptr) *height = 0;
+  if (density != nullptr) *density = PngDensity{};
   Decoded out;
   const char *failure = nullptr;
   try {
@@ -582,21 +596,33 @@ unsigned char *decode_for_caller(Decode decode, int *width, int *height, const c
   }
   if (width != nullptr) *width = out.width;
   if (height != nullptr) *height = out.height;
+  if (density != nullptr) *density = out.density;
   if (error != nullptr) *error = "";
   return out.pixels.release();
 }
 
 }  // namespace
 
+extern "C" unsigned char *tvl_png_decode_density(const char *path, int *width, int *height,
+                                                 PngDensity *density, const char **error) {
+  return decode_for_caller([path](Decoded &out) { return decode_file(path, out); }, width, height,
+                           density, error);
+}
+
+extern "C" unsigned char *tvl_png_decode_mem_density(const unsigned char *data, size_t size,
+                                                     int *width, int *height, PngDensity *density,
+                                                     const char **error) {
+  const std::span<const uint8_t> bytes(data, data != nullptr ? size : 0);
+  return decode_for_caller([bytes](Decoded &out) { return decode_bytes(bytes, out); }, width,
+                           height, density, error);
+}
+
 extern "C" unsigned char *tvl_png_decode(const char *path, int *width, int *height,
                                          const char **error) {
-  return decode_for_caller([path](Decoded &out) { return decode_file(path, out); }, width, height,
-                           error);
+  return tvl_png_decode_density(path, width, height, nullptr, error);
 }
 
 extern "C" unsigned char *tvl_png_decode_mem(const unsigned char *data, size_t size, int *width,
                                              int *height, const char **error) {
-  const std::span<const uint8_t> bytes(data, data != nullptr ? size : 0);
-  return decode_for_caller([bytes](Decoded &out) { return decode_bytes(bytes, out); }, width,
-                           height, error);
+  return tvl_png_decode_mem_density(data, size, width, height, nullptr, error);
 }
