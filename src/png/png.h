@@ -17,10 +17,10 @@ extern "C" {
  * for the life of the program. The caller frees the pixels with free.
  *
  * Images of every standard colour type and bit depth are read, interlaced
- * (Adam7) or not; 16-bit samples give their high byte. tRNS gives alpha for palette,
- * gray and RGB images (a gray or RGB key is compared with the full stored
- * sample); a palette index beyond the palette gives opaque black. CRCs are
- * not checked and IEND is not required. No state is kept between calls,
+ * (Adam7) or not; 16-bit samples give their high byte. tRNS gives alpha
+ * for palette, gray and RGB images (a gray or RGB key is compared with the
+ * full stored sample); a palette index beyond the palette gives opaque
+ * black. CRCs are not checked and IEND is not required. No state is kept between calls,
  * so calls may overlap. */
 unsigned char *tvl_png_decode(const char *path, int *width, int *height, const char **error);
 

@@ -6,10 +6,10 @@
 // each is unfiltered on its own and its pixels are spread to their places.
 //
 // Images of the five standard colour types are read at every bit depth the
-// PNG standard allows, interlaced or not. 16-bit samples are reduced to their high
-// byte. Transparency (tRNS) turns into alpha for palette, gray and RGB images;
-// a gray or RGB key is compared with the full stored sample, before any
-// reduction to 8 bits. A palette index at or beyond the end of the palette
+// PNG standard allows, interlaced or not. 16-bit samples are reduced to their
+// high byte. Transparency (tRNS) turns into alpha for palette, gray and RGB
+// images; a gray or RGB key is compared with the full stored sample, before
+// any reduction to 8 bits. A palette index at or beyond the end of the palette
 // gives opaque black. CRCs are not verified and IEND is not required. The
 // zlib header may declare any window size zlib allows. The pixel density of
 // a pHYs chunk is handed back with the pixels.
@@ -19,6 +19,7 @@
 // could possibly inflate to it.
 #include "png/png.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -87,6 +88,7 @@ struct Chunks {
   std::span<const uint8_t> trns;
   std::vector<std::span<const uint8_t>> idat;
   uint64_t idat_size = 0;
+  bool has_density = false;
   PngDensity density{};
 };
 
@@ -95,7 +97,6 @@ struct Chunks {
 const char *walk_chunks(std::span<const uint8_t> file, Chunks &c) {
   const uint64_t size = file.size();
   uint64_t pos = 8;
-  bool has_density = false;
   while (size - pos >= 8) {
     const uint64_t length = be32(&file[pos]);
     const uint8_t *type = &file[pos + 4];
@@ -123,9 +124,9 @@ const char *walk_chunks(std::span<const uint8_t> file, Chunks &c) {
     } else if (type_is(type, "pHYs")) {
       // pHYs: x and y pixels per unit, the unit. Only the first, and only
       // before the image data, counts (as libpng reads it).
-      if (length == 9 && c.idat.empty() && !has_density) {
+      if (length == 9 && c.idat.empty() && !c.has_density) {
         c.density = {be32(&data[0]), be32(&data[4]), data[8]};
-        has_density = true;
+        c.has_density = true;
       }
     } else if (type_is(type, "IDAT")) {
       c.idat.push_back(data);
@@ -199,7 +200,7 @@ struct Piece {
 };
 
 struct Pieces {
-  Piece piece[7];
+  std::array<Piece, 7> piece;
   size_t count = 0;
   uint64_t raw_size = 0;  // of all of them together
 };
