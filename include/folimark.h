@@ -197,11 +197,15 @@ typedef struct folimark_options {
   double opacity;
   /* Degrees counter-clockwise about the anchor point; finite. Default 0. */
   double rotation;
-  /* Picture: points per pixel, above 0 and at most 1000. Default 1. Not used
-   * when width or height is set. */
+  /* Picture: points per pixel, above 0 and at most 1000; or 0 (default):
+   * from the resolution the picture states (a PNG's pHYs chunk in pixels
+   * per metre, a JPEG's JFIF density in dots per inch or per cm; different
+   * horizontal and vertical densities give different scales), else 1 point
+   * per pixel. Not used when width or height is set. */
   double scale;
   /* Picture: width and height in points, 0 (default) or above 0 and at most
-   * 1e6. One of them set: the other follows the picture's aspect ratio. */
+   * 1e6. One of them set: the other follows the picture's aspect ratio (as
+   * its resolution shapes it, when scale is 0). */
   double width, height;
   /* Text: the colour, 0..255 per component. Default 0, 0, 0 (black). */
   int32_t red, green, blue;

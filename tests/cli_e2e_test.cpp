@@ -214,12 +214,15 @@ TEST_F(CliE2e, LayerAndSpace) {
   EXPECT_GT(own.y_max - own.y_min, own.x_max - own.x_min);
 }
 
-// Pictures sized by width or height in any unit keep their aspect ratio.
+// Pictures sized by width or height in any unit keep their aspect ratio;
+// without a size or scale a picture is as large as its resolution says.
 TEST_F(CliE2e, PictureWidthAndHeight) {
   const std::string in = letter();
   testpng::Image black{20, 10, 0, 8, testpng::Bytes(200, 0), {}, std::nullopt};
   const std::string png = dir() + "/black.png";
-  const testpng::Bytes file = testpng::write_with_libpng(black);
+  testpng::WriteOptions at_36_dpi;
+  at_36_dpi.density = testpng::Density{1417, 1417, 1};  // pixels per metre: 2 pt per pixel
+  const testpng::Bytes file = testpng::write_with_libpng(black, at_36_dpi);
   testpdf::write_file(png, std::string(file.begin(), file.end()));
   const struct {
     std::vector<std::string> args;
@@ -227,7 +230,8 @@ TEST_F(CliE2e, PictureWidthAndHeight) {
   } cases[] = {{{"--width", "50mm"}, 50 * kMm, 25 * kMm},
                {{"--height", "1in"}, 144, 72},
                {{"--width", "4cm", "--height", "1cm"}, 40 * kMm, 10 * kMm},
-               {{"--scale", "3"}, 60, 30}};
+               {{"--scale", "3"}, 60, 30},
+               {{"--opacity", "1"}, 40, 20}};
   int n = 0;
   for (const auto &c : cases) {
     const std::string out = dir() + "/picture-" + std::to_string(n++) + ".pdf";

@@ -252,24 +252,28 @@ TEST(TextEscape, WinAnsiHighCharacters) {
   }
 }
 
-// Operator text: the image stamp's operators, with and without scale and opacity.
+// Operator text: the image stamp's operators, with and without scales and
+// opacity.
 TEST(StampOperators, ImageOperators) {
   struct Case {
     int32_t w, h;
-    float scale;
+    float scale_x, scale_y;
     int32_t gs;
     float x, y;
     const char *expected;
   };
   const Case cases[] = {
-      {100, 50, 0, 0, 10, 20, "\nq\n100.0000 0 0 50.0000 10.00 20.00 cm\n/Im_STAMP Do\nQ\n"},
-      {100, 50, -1, 0, 0, 0, "\nq\n100.0000 0 0 50.0000 0.00 0.00 cm\n/Im_STAMP Do\nQ\n"},
-      {100, 50, 0.5f, 7, 1.5f, 2.25f,
+      {100, 50, 0, 0, 0, 10, 20, "\nq\n100.0000 0 0 50.0000 10.00 20.00 cm\n/Im_STAMP Do\nQ\n"},
+      {100, 50, -1, -1, 0, 0, 0, "\nq\n100.0000 0 0 50.0000 0.00 0.00 cm\n/Im_STAMP Do\nQ\n"},
+      {100, 50, 0.5f, 0.5f, 7, 1.5f, 2.25f,
        "\nq\n/GS_STAMP gs\n50.0000 0 0 25.0000 1.50 2.25 cm\n/Im_STAMP Do\nQ\n"},
+      {100, 50, 0.5f, 2, 0, 0, 0, "\nq\n50.0000 0 0 100.0000 0.00 0.00 cm\n/Im_STAMP Do\nQ\n"},
+      {100, 50, 0, 2, 0, 0, 0, "\nq\n100.0000 0 0 100.0000 0.00 0.00 cm\n/Im_STAMP Do\nQ\n"},
   };
   for (const Case &c : cases) {
     StampRequest r = testpdf::image_request(c.w, c.h, 1.0f, false);
-    r.image_scale = c.scale;
+    r.image_scale_x = c.scale_x;
+    r.image_scale_y = c.scale_y;
     ByteBuf ops;
     image_operators(ops, r, c.gs, c.x, c.y);
     EXPECT_EQ(testpdf::buf_text(ops), c.expected);

@@ -100,15 +100,22 @@ TEST_F(ImagePreparation, PngBecomesRgbAndAlphaPlanes) {
 }
 
 TEST_F(ImagePreparation, JpegCarriesItsBytesSizeAndComponents) {
+  // Adobe's four-component files (libjpeg-turbo writes its segment unless
+  // told not to) hold inverted samples.
   const struct {
     testjpeg::Colour colour;
-    int components;
-  } cases[] = {{testjpeg::Colour::gray, 1}, {testjpeg::Colour::rgb, 3}, {testjpeg::Colour::cmyk, 4}};
+    bool adobe_marker;
+    int components, inverted;
+  } cases[] = {{testjpeg::Colour::gray, true, 1, 0},
+               {testjpeg::Colour::rgb, true, 3, 0},
+               {testjpeg::Colour::cmyk, true, 4, 1},
+               {testjpeg::Colour::cmyk, false, 4, 0}};
   for (const auto &c : cases) {
     testjpeg::MakeOptions options;
     options.width = 33;
     options.height = 17;
     options.colour = c.colour;
+    options.adobe_marker = c.adobe_marker;
     const std::vector<uint8_t> bytes = testjpeg::make_jpeg(options);
     const std::string jpg = path("p.jpg");
     testpdf::write_file(jpg, std::string(bytes.begin(), bytes.end()));
@@ -119,6 +126,7 @@ TEST_F(ImagePreparation, JpegCarriesItsBytesSizeAndComponents) {
     EXPECT_EQ(request.image_width, 33);
     EXPECT_EQ(request.image_height, 17);
     EXPECT_EQ(request.image_components, c.components);
+    EXPECT_EQ(request.image_inverted, c.inverted);
     ASSERT_EQ(request.jpeg_size, bytes.size());
     EXPECT_EQ(std::memcmp(request.jpeg_data, bytes.data(), bytes.size()), 0);
     EXPECT_EQ(request.rgb_data, nullptr);

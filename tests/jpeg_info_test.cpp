@@ -396,6 +396,163 @@ TEST(JpegInfoHandMade, NullArgumentsFail) {
 }
 
 // ---------------------------------------------------------------------------
+// The Adobe and JFIF segments: what the header gives for them.
+
+// The whole header of a heap copy of bytes (see probe), or ok 0.
+struct HeaderProbe {
+  int ok = -1;
+  JpegHeader header{-7, -7, -7, -7, -7, -7, -7, -7};
+};
+
+HeaderProbe probe_header(const Bytes &bytes) {
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes.empty() ? 1 : bytes.size()]);
+  std::copy(bytes.begin(), bytes.end(), copy.get());
+  HeaderProbe p;
+  p.ok = tvl_jpeg_header_mem(copy.get(), bytes.size(), &p.header);
+  return p;
+}
+
+// Checks the header against libjpeg-turbo's reading of the same file.
+void expect_header_as_libjpeg(const Bytes &file, const std::string &what) {
+  const testjpeg::LibjpegHeader oracle = testjpeg::read_header_with_libjpeg(file);
+  ASSERT_TRUE(oracle.read) << what << ": " << oracle.message;
+  const HeaderProbe p = probe_header(file);
+  ASSERT_EQ(p.ok, 1) << what;
+  const JpegHeader &h = p.header;
+  EXPECT_EQ(h.width, oracle.width) << what;
+  EXPECT_EQ(h.height, oracle.height) << what;
+  EXPECT_EQ(h.components, oracle.components) << what;
+  EXPECT_EQ(h.adobe, oracle.adobe ? 1 : 0) << what;
+  if (oracle.adobe) {
+    EXPECT_EQ(h.adobe_transform, oracle.adobe_transform) << what;
+  }
+  // Without a JFIF segment the density is unstated: unit 0, densities 0.
+  EXPECT_EQ(h.density_unit, oracle.jfif ? oracle.density_unit : 0) << what;
+  EXPECT_EQ(h.x_density, oracle.jfif ? oracle.x_density : 0) << what;
+  EXPECT_EQ(h.y_density, oracle.jfif ? oracle.y_density : 0) << what;
+}
+
+MakeOptions made(Colour colour, void (*change)(MakeOptions &)) {
+  MakeOptions o;
+  o.width = 24;
+  o.height = 16;
+  o.colour = colour;
+  change(o);
+  return o;
+}
+
+TEST(JpegHeaderMade, AdobeAndJfifAsLibjpegReadsThem) {
+  const struct {
+    const char *name;
+    MakeOptions options;
+    int adobe, transform;  // what libjpeg-turbo was asked to write
+  } cases[] = {
+      {"Adobe CMYK", made(Colour::cmyk, [](MakeOptions &) {}), 1, 0},
+      {"plain CMYK", made(Colour::cmyk, [](MakeOptions &o) { o.adobe_marker = false; }), 0, 0},
+      {"YCCK", made(Colour::cmyk, [](MakeOptions &o) { o.store_ycck = true; }), 1, 2},
+      {"progressive Adobe CMYK", made(Colour::cmyk, [](MakeOptions &o) { o.progressive = true; }), 1, 0},
+      {"RGB stored as RGB", made(Colour::rgb, [](MakeOptions &o) { o.store_rgb = true; }), 1, 0},
+      {"JFIF 300 dpi", made(Colour::rgb, [](MakeOptions &o) {
+         o.density_unit = 1; o.x_density = 300; o.y_density = 300; }), 0, 0},
+      {"JFIF 72 x 144 per cm, gray", made(Colour::gray, [](MakeOptions &o) {
+         o.density_unit = 2; o.x_density = 72; o.y_density = 144; }), 0, 0},
+      {"JFIF aspect ratio only", made(Colour::rgb, [](MakeOptions &o) {
+         o.density_unit = 0; o.x_density = 2; o.y_density = 1; }), 0, 0},
+      {"JFIF density 0", made(Colour::gray, [](MakeOptions &o) {
+         o.density_unit = 1; o.x_density = 0; o.y_density = 0; }), 0, 0},
+  };
+  for (const auto &c : cases) {
+    const Bytes file = testjpeg::make_jpeg(c.options);
+    const testjpeg::LibjpegHeader oracle = testjpeg::read_header_with_libjpeg(file);
+    ASSERT_EQ(oracle.adobe, c.adobe == 1) << c.name;
+    if (c.adobe) {
+      ASSERT_EQ(oracle.adobe_transform, c.transform) << c.name;
+    }
+    expect_header_as_libjpeg(file, c.name);
+  }
+}
+
+// A JFIF segment and an Adobe segment, with any payload tail.
+Bytes jfif_segment(int unit, int x, int y) {
+  return hex({0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 2, unit, x >> 8, x & 0xFF, y >> 8,
+              y & 0xFF, 0, 0});
+}
+Bytes adobe_segment(int transform) {
+  return hex({0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, transform});
+}
+const Bytes kScan = hex({0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 0x3F, 0, 0x12, 0x34});
+
+// Where the segments stand decides whether they count.
+TEST(JpegHeaderHandMade, SegmentsUpToTheFirstScanCount) {
+  const Bytes frame = baseline_frame(3, 2, 4);
+  const struct {
+    const char *name;
+    Bytes bytes;
+    int adobe, transform, unit, x, y;
+  } cases[] = {
+      {"none", concat({kStart, frame, kScan}), 0, 0, 0, 0, 0},
+      {"both before the frame", concat({kStart, jfif_segment(1, 300, 150), adobe_segment(2), frame, kScan}),
+       1, 2, 1, 300, 150},
+      {"both between frame and scan", concat({kStart, frame, adobe_segment(1), jfif_segment(2, 65535, 1), kScan}),
+       1, 1, 2, 65535, 1},
+      {"after the first scan they do not count",
+       concat({kStart, frame, kScan, adobe_segment(2), jfif_segment(1, 9, 9), kEnd}), 0, 0, 0, 0, 0},
+      {"the last of each counts",
+       concat({kStart, adobe_segment(2), jfif_segment(1, 1, 1), frame, adobe_segment(0),
+               jfif_segment(2, 5, 6), kScan}),
+       1, 0, 2, 5, 6},
+      {"an Adobe segment one byte short is not one",
+       concat({kStart, hex({0xFF, 0xEE, 0x00, 0x0D, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0}), frame, kScan}),
+       0, 0, 0, 0, 0},
+      {"a JFIF segment one byte short is not one",
+       concat({kStart, hex({0xFF, 0xE0, 0x00, 0x0F, 'J', 'F', 'I', 'F', 0, 1, 2, 1, 0, 9, 0, 9, 0}), frame, kScan}),
+       0, 0, 0, 0, 0},
+      {"another identifier in APP14 or APP0",
+       concat({kStart, hex({0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'x', 0, 100, 0, 0, 0, 0, 2}),
+               hex({0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'X', 'X', 0, 1, 2, 1, 0, 9, 0, 9, 0, 0}), frame, kScan}),
+       0, 0, 0, 0, 0},
+      {"a damaged segment after the frame ends the walk with the frame",
+       concat({kStart, frame, hex({0xFF, 0xFE, 0x00, 0x01}), adobe_segment(2), kScan}), 0, 0, 0, 0, 0},
+      {"an Adobe segment cut by the end of the data",
+       [&] {
+         Bytes b = concat({kStart, frame, adobe_segment(2)});
+         b.pop_back();
+         return b;
+       }(),
+       0, 0, 0, 0, 0},
+      {"an Adobe segment ending the data counts", concat({kStart, frame, adobe_segment(2)}), 1, 2, 0, 0, 0},
+  };
+  for (const auto &c : cases) {
+    const HeaderProbe p = probe_header(c.bytes);
+    ASSERT_EQ(p.ok, 1) << c.name;
+    EXPECT_EQ(p.header.width, 2) << c.name;
+    EXPECT_EQ(p.header.height, 3) << c.name;
+    EXPECT_EQ(p.header.components, 4) << c.name;
+    EXPECT_EQ(p.header.adobe, c.adobe) << c.name;
+    EXPECT_EQ(p.header.adobe_transform, c.transform) << c.name;
+    EXPECT_EQ(p.header.density_unit, c.unit) << c.name;
+    EXPECT_EQ(p.header.x_density, c.x) << c.name;
+    EXPECT_EQ(p.header.y_density, c.y) << c.name;
+  }
+}
+
+// The header fails exactly where the frame probe fails, and leaves its
+// result alone then.
+TEST(JpegHeaderHandMade, FailsWhereTheFrameProbeFails) {
+  for (const HandCase &c : kHandCases) {
+    const HeaderProbe p = probe_header(c.bytes);
+    EXPECT_EQ(p.ok, c.ok ? 1 : 0) << c.name;
+    if (!c.ok) {
+      EXPECT_EQ(p.header.width, -7) << c.name;
+    }
+  }
+  JpegHeader h{};
+  EXPECT_EQ(tvl_jpeg_header_mem(nullptr, 10, &h), 0);
+  const Bytes file = concat({kStart, baseline_frame(3, 2, 3)});
+  EXPECT_EQ(tvl_jpeg_header_mem(file.data(), file.size(), nullptr), 0);
+}
+
+// ---------------------------------------------------------------------------
 // Every prefix of real files: no read past the end, and success exactly when
 // the frame header is complete.
 
@@ -482,6 +639,7 @@ TEST(JpegInfoCorpus, AgreesWithLibjpeg) {
     const testjpeg::LibjpegHeader oracle = testjpeg::read_header_with_libjpeg(file);
     if (!oracle.read || (oracle.frame_code != 0xC0 && oracle.frame_code != 0xC2)) continue;
     expect_size(p, oracle.width, oracle.height, oracle.components, name);
+    expect_header_as_libjpeg(file, name);
     ++compared;
   }
   EXPECT_GT(compared, 0) << "no corpus file was compared with libjpeg";

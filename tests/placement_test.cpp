@@ -90,7 +90,7 @@ TEST_P(Placed, PictureStandsWhereTheReaderExpects) {
   StampRequest request{};
   request.kind = STAMP_IMAGE;
   request.opacity = 1;
-  request.image_scale = 1;
+  request.image_scale_x = request.image_scale_y = 1;
   PreparedImage owned;
   ASSERT_TRUE(prepare_image(png.c_str(), request, owned)) << error_text();
   request.placement = &c.where;

@@ -112,7 +112,7 @@ FOLIMARK_API int folimark_image(const char *input_path, const char *output_path,
     request.x = x;
     request.y = y;
     request.opacity = opacity;
-    request.image_scale = scale > 0 ? scale : 1.0f;
+    request.image_scale_x = request.image_scale_y = scale > 0 ? scale : 1.0f;
     PreparedImage image;
     if (!prepare_image(image_path, request, image)) return 0;
     return execute_stamp(input_path, output_path, &request);

@@ -57,20 +57,46 @@ bool sniff_format(const char *path, PictureFormat &format) {
   return format_of(head, path, format);
 }
 
+// Takes a stated resolution of x and y dots per unit, with units_per_inch
+// units to the inch, as the pixel's size in points (72 to the inch). A
+// density of 0 states nothing.
+void take_resolution(PreparedImage &owned, double x, double y, double units_per_inch) {
+  if (!(x > 0 && y > 0)) return;
+  owned.points_per_pixel_x = 72 / (x * units_per_inch);
+  owned.points_per_pixel_y = 72 / (y * units_per_inch);
+}
+
+// JFIF density units: dots per inch and per centimetre (0 gives the aspect
+// ratio only); PNG's pHYs unit: pixels per metre.
+constexpr uint8_t kJfifPerInch = 1;
+constexpr uint8_t kJfifPerCm = 2;
+constexpr uint8_t kPngPerMetre = 1;
+
 // Fills the request from a whole JPEG file held in jpeg (size bytes),
 // which the request then points into.
 bool use_jpeg(std::unique_ptr<uint8_t[]> jpeg, size_t size, const char *name,
               StampRequest &request, PreparedImage &owned) {
-  int width = 0, height = 0, components = 0;
-  if (tvl_jpeg_info_mem(jpeg.get(), size, &width, &height, &components) != 1) {
+  JpegHeader header{};
+  if (tvl_jpeg_header_mem(jpeg.get(), size, &header) != 1) {
     set_error(ErrorCode::damaged, "failed to parse JPEG header: %s", name);
+    return false;
+  }
+  // The document declares the samples gray, RGB or CMYK: two components
+  // are none of these.
+  if (header.components == 2) {
+    set_error(ErrorCode::unsupported, "JPEG of 2 components not supported: %s", name);
     return false;
   }
   owned.jpeg = std::move(jpeg);
   request.image_is_jpeg = 1;
-  request.image_width = width;
-  request.image_height = height;
-  request.image_components = components;
+  request.image_width = header.width;
+  request.image_height = header.height;
+  request.image_components = header.components;
+  // Adobe's four-component files, CMYK or YCCK, hold inverted samples.
+  request.image_inverted = header.components == 4 && header.adobe ? 1 : 0;
+  if (header.density_unit == kJfifPerInch || header.density_unit == kJfifPerCm)
+    take_resolution(owned, header.x_density, header.y_density,
+                    header.density_unit == kJfifPerInch ? 1 : 2.54);
   request.jpeg_data = owned.jpeg.get();
   request.jpeg_size = size;
   return true;
@@ -107,14 +133,15 @@ Plane allocate_plane(uint64_t size) {
   return Plane(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
 }
 
-// Fills the request from a PNG that decode(&width, &height, &message)
-// turns into RGBA pixels.
+// Fills the request from a PNG that decode(&width, &height, &density,
+// &message) turns into RGBA pixels.
 template <typename Decode>
 bool use_png(Decode decode, const char *name, StampRequest &request, PreparedImage &owned,
              PlaneDeflateFn deflate) {
   int width = 0, height = 0;
+  PngDensity density{};
   const char *message = nullptr;
-  const std::unique_ptr<uint8_t, FreeDeleter> pixels(decode(&width, &height, &message));
+  const std::unique_ptr<uint8_t, FreeDeleter> pixels(decode(&width, &height, &density, &message));
   if (!pixels || width <= 0 || height <= 0) {
     const char *why = message != nullptr && message[0] != '\0' ? message : "unknown";
     const ErrorCode code =
@@ -166,6 +193,8 @@ bool use_png(Decode decode, const char *name, StampRequest &request, PreparedIma
   request.rgb_data = owned.rgb.get();
   request.alpha_data = owned.alpha.get();
   request.has_alpha = has_alpha ? 1 : 0;
+  // 0.0254 metres to the inch.
+  if (density.unit == kPngPerMetre) take_resolution(owned, density.x, density.y, 0.0254);
   return true;
 }
 
@@ -181,8 +210,8 @@ bool prepare_image(const char *image_path, StampRequest &request, PreparedImage 
   if (!sniff_format(image_path, format)) return false;
   if (format == PictureFormat::jpeg) return prepare_jpeg(image_path, request, owned);
   return use_png(
-      [image_path](int *w, int *h, const char **message) {
-        return tvl_png_decode(image_path, w, h, message);
+      [image_path](int *w, int *h, PngDensity *density, const char **message) {
+        return tvl_png_decode_density(image_path, w, h, density, message);
       },
       image_path, request, owned, deflate);
 }
@@ -199,8 +228,8 @@ bool prepare_image_bytes(std::span<const uint8_t> picture, const char *name,
   if (!format_of(head, name, format)) return false;
   if (format == PictureFormat::png) {
     return use_png(
-        [picture](int *w, int *h, const char **message) {
-          return tvl_png_decode_mem(picture.data(), picture.size(), w, h, message);
+        [picture](int *w, int *h, PngDensity *density, const char **message) {
+          return tvl_png_decode_mem_density(picture.data(), picture.size(), w, h, density, message);
         },
         name, request, owned, deflate);
   }

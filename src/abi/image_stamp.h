@@ -1,6 +1,7 @@
 // Turning a picture file into the image fields of a stamp request: a JPEG
 // is embedded as it stands, a PNG is decoded and split into compressed RGB
-// and (when some pixel is not opaque) alpha planes.
+// and (when some pixel is not opaque) alpha planes. The size of a pixel
+// that the picture states is read too; the caller decides whether to use it.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,11 @@ struct PreparedImage {
   std::unique_ptr<uint8_t[]> jpeg;
   std::unique_ptr<uint8_t, FreeDeleter> rgb;
   std::unique_ptr<uint8_t, FreeDeleter> alpha;
+  // A pixel's width and height in points from the resolution the picture
+  // states (a PNG's pHYs in pixels per metre, a JPEG's JFIF density per
+  // inch or per cm); both 0 when it states none, a density of 0, or only
+  // the pixels' shape.
+  double points_per_pixel_x = 0, points_per_pixel_y = 0;
 };
 
 // Returns true after filling the image fields of request from the picture

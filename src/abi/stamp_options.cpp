@@ -65,13 +65,28 @@ int check_kind_numbers(const folimark_options &o) {
                ? 1
                : refuse("font_size", "must be above 0 and at most 10000 points");
   }
-  if (!(std::isfinite(o.scale) && o.scale > 0 && o.scale <= kMaxScale))
-    return refuse("scale", "must be above 0 and at most 1000 points per pixel");
+  if (!(std::isfinite(o.scale) && o.scale >= 0 && o.scale <= kMaxScale))
+    return refuse("scale",
+                  "must be 0 (from the picture's resolution) or above 0 and at most 1000 points "
+                  "per pixel");
   for (const auto &[field, v] : {std::pair{"width", o.width}, std::pair{"height", o.height}}) {
     if (!std::isfinite(v) || v < 0 || v > kMaxLength)
       return refuse(field, "must be 0 (not set) or above 0 and at most 1e6 points");
   }
   return 1;
+}
+
+// The points per pixel of a picture: the scale asked for, else the size of
+// a pixel the picture states, else 1.
+void set_picture_scale(double scale, const PreparedImage &image, StampRequest &request) {
+  if (scale > 0) {
+    request.image_scale_x = request.image_scale_y = static_cast<float>(scale);
+  } else if (image.points_per_pixel_x > 0 && image.points_per_pixel_y > 0) {
+    request.image_scale_x = static_cast<float>(image.points_per_pixel_x);
+    request.image_scale_y = static_cast<float>(image.points_per_pixel_y);
+  } else {
+    request.image_scale_x = request.image_scale_y = 1;
+  }
 }
 
 // Returns 1 with the font the text is drawn in prepared, when the options
@@ -111,7 +126,7 @@ void default_options(folimark_options &o) {
   o.kind = FOLIMARK_KIND_TEXT;
   o.font_size = 24;
   o.opacity = 1;
-  o.scale = 1;
+  o.scale = 0;
 }
 
 int read_options(const folimark_options &o, StampRequest &request, RequestParts &parts,
@@ -160,16 +175,17 @@ int read_options(const folimark_options &o, StampRequest &request, RequestParts 
       }
     default:
       request.kind = STAMP_IMAGE;
-      request.image_scale = static_cast<float>(o.scale);
       request.image_box_width = static_cast<float>(o.width);
       request.image_box_height = static_cast<float>(o.height);
       if (!check_source("picture_path", o.picture_path, "picture_data", o.picture_data,
                         o.picture_size))
         return 0;
-      if (o.picture_path != nullptr) return prepare_image(o.picture_path, request, parts.image) ? 1 : 0;
-      return prepare_image_bytes({o.picture_data, o.picture_size}, "the picture in memory", request,
-                                 parts.image)
-                 ? 1
-                 : 0;
+      if (o.picture_path != nullptr ? !prepare_image(o.picture_path, request, parts.image)
+                                    : !prepare_image_bytes({o.picture_data, o.picture_size},
+                                                           "the picture in memory", request,
+                                                           parts.image))
+        return 0;
+      set_picture_scale(o.scale, parts.image, request);
+      return 1;
   }
 }

@@ -35,6 +35,30 @@ int tvl_jpeg_info(const char *path, int *width, int *height, int *components);
 int tvl_jpeg_info_mem(const unsigned char *data, size_t size, int *width, int *height,
                       int *components);
 
+/* What the header segments of a JPEG file say of its picture. */
+typedef struct JpegHeader {
+  int width, height, components; /* of the frame, as tvl_jpeg_info gives them */
+  /* 1 when an Adobe segment (APP14) comes before the first scan, with its
+   * colour transform (0: none, RGB or CMYK; 1: YCbCr; 2: YCCK); the last
+   * such segment counts. Adobe files of four components store their
+   * samples inverted. */
+  int adobe;
+  int adobe_transform;
+  /* The pixel density of the last JFIF segment (APP0) before the first
+   * scan: unit 1 dots per inch, 2 dots per cm, 0 (also without a JFIF
+   * segment) the densities give the aspect ratio only; densities 0
+   * without a JFIF segment. */
+  int density_unit;
+  int x_density, y_density;
+} JpegHeader;
+
+/* Returns 1 after filling *header from the bytes at data, 0 (touching
+ * nothing) when tvl_jpeg_info_mem finds no usable frame header. After the
+ * frame header the walk goes on to the first scan header for the Adobe and
+ * JFIF segments; a segment there that is malformed or truncated ends it,
+ * keeping what was found before. */
+int tvl_jpeg_header_mem(const unsigned char *data, size_t size, JpegHeader *header);
+
 /* --- Encoder: baseline JPEG files from RGBA pixels. --- */
 
 /* Returns a malloc'ed baseline sequential JFIF file, which the caller frees

@@ -10,13 +10,13 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <span>
 #include <vector>
 
 #include "jpeg/jpeg.h"
+#include "jpeg/jpeg_app_segments.h"
 #include "jpeg/jpeg_decode_internal.h"
 
 namespace {
@@ -161,10 +161,6 @@ const char *read_quant_tables(Decoder &d, std::span<const uint8_t> p) {
     i += need;
   }
   return nullptr;
-}
-
-bool starts_with(std::span<const uint8_t> p, const char *text, size_t n) {
-  return p.size() >= n && std::memcmp(p.data(), text, n) == 0;
 }
 
 const char *read_scan_header(Decoder &d, std::span<const uint8_t> p, Scan &scan) {
@@ -419,12 +415,12 @@ const char *decode(Decoder &d, Pixels &out) {
     } else if (code == 0xDD) {
       if (p.size() < 2) return kBadSegmentLength;
       d.restart_interval = be16(p, 0);
-    } else if (code == 0xE0) {
-      if (p.size() >= 14 && starts_with(p, "JFIF\0", 5)) d.saw_jfif = true;
-    } else if (code == 0xEE) {
-      if (p.size() >= 12 && starts_with(p, "Adobe", 5)) {
+    } else if (code == jpegapp::kJfifMarker) {
+      if (jpegapp::read_jfif(p)) d.saw_jfif = true;
+    } else if (code == jpegapp::kAdobeMarker) {
+      if (const auto transform = jpegapp::read_adobe_transform(p)) {
         d.saw_adobe = true;
-        d.adobe_transform = p[11];
+        d.adobe_transform = *transform;
       }
     } else if (code == 0xDA) {
       Scan scan;

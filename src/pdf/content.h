@@ -94,7 +94,8 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
 void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,
                      float y_pos, const StampNames &names = {}, const Matrix *placed = nullptr);
 
-// The box a picture stamp covers in its own space: its pixel size times the scale.
+// The box a picture stamp covers in its own space: its pixel size times the
+// scales, or the size given.
 BlockBox image_block_box(const StampRequest &request);
 
 

@@ -148,16 +148,17 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
 }
 
 BlockBox image_block_box(const StampRequest &request) {
-  const double w = request.image_width, h = request.image_height;
+  const float scale_x = request.image_scale_x > 0 ? request.image_scale_x : 1.0f;
+  const float scale_y = request.image_scale_y > 0 ? request.image_scale_y : 1.0f;
+  const float w = static_cast<float>(request.image_width) * scale_x;
+  const float h = static_cast<float>(request.image_height) * scale_y;
   const double given_w = request.image_box_width, given_h = request.image_box_height;
   if (given_w > 0 || given_h > 0) {
     if (given_w > 0 && given_h > 0) return {0, 0, given_w, given_h};
     return given_w > 0 ? BlockBox{0, 0, given_w, h * given_w / w}
                        : BlockBox{0, 0, w * given_h / h, given_h};
   }
-  const float scale = request.image_scale > 0 ? request.image_scale : 1.0f;
-  return {0, 0, static_cast<float>(request.image_width) * scale,
-          static_cast<float>(request.image_height) * scale};
+  return {0, 0, w, h};
 }
 
 void image_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, float x_pos,

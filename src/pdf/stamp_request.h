@@ -22,7 +22,8 @@ struct StampRequest {
   int32_t color_r, color_g, color_b;  // 0..255, clamped
   int32_t image_is_jpeg;        // non-zero: jpeg_data is a whole JPEG file
   int32_t image_width, image_height;  // pixels
-  int32_t image_components;     // JPEG only: 1 is gray, anything else RGB
+  int32_t image_components;     // JPEG only: 1 is gray, 4 CMYK, anything else RGB
+  int32_t image_inverted;       // JPEG only, non-zero: samples stored inverted (Adobe CMYK)
   const uint8_t *jpeg_data;
   size_t jpeg_size;
   const uint8_t *rgb_data;      // zlib stream of width*height*3 bytes
@@ -30,9 +31,10 @@ struct StampRequest {
   const uint8_t *alpha_data;    // zlib stream of width*height bytes
   size_t alpha_size;
   int32_t has_alpha;
-  float image_scale;            // points per pixel; 0 or less means 1
-  // The picture's size in points, when given (0: from the scale); with one
-  // of the two given the other keeps the picture's aspect ratio.
+  // Points per pixel across and up the picture; 0 or less means 1.
+  float image_scale_x, image_scale_y;
+  // The picture's size in points, when given (0: from the scales); with one
+  // of the two given the other keeps the aspect ratio the scales give it.
   float image_box_width, image_box_height;
   float x, y;                   // offset from the page box's lower-left corner
   // NULL: the origin stands at (x, y) from the visible box's lower-left

@@ -113,6 +113,13 @@ void put_image_dict(Writer &w, const StampRequest &r, const char *color_space, c
   put(w, " ");
 }
 
+// The colour space of a JPEG's samples as its frame counts its components.
+const char *jpeg_colour_space(int32_t components) {
+  if (components == 1) return "/DeviceGray";
+  if (components == 4) return "/DeviceCMYK";
+  return "/DeviceRGB";
+}
+
 void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) {
   const StampObjects &n = plan.nums;
   // An embedded font's Type 0 font is among plan.objects.
@@ -142,8 +149,9 @@ void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) 
   if (n.image_num > 0) {
     begin_object(w, n.image_num, 0);
     if (r.image_is_jpeg) {
-      put_image_dict(w, r, r.image_components == 1 ? "/DeviceGray" : "/DeviceRGB", "/DCTDecode",
-                     r.jpeg_size);
+      put_image_dict(w, r, jpeg_colour_space(r.image_components), "/DCTDecode", r.jpeg_size);
+      // Each sample s stands for 1 - s: what Adobe's CMYK files store.
+      if (r.image_inverted) put(w, "/Decode [1 0 1 0 1 0 1 0] ");
       put_stream_body(w, r.jpeg_data, r.jpeg_size);
     } else {
       put_image_dict(w, r, "/DeviceRGB", "/FlateDecode", r.rgb_size);

@@ -16,17 +16,34 @@ extern "C" {
  * *width and *height 0 and *error set to a message starting "png: ", valid
  * for the life of the program. The caller frees the pixels with free.
  *
- * Non-interlaced images of every standard colour type and bit depth are
- * read; 16-bit samples give their high byte. tRNS gives alpha for palette,
- * gray and RGB images (a gray or RGB key is compared with the full stored
- * sample); a palette index beyond the palette gives opaque black. CRCs are
- * not checked and IEND is not required. No state is kept between calls,
+ * Images of every standard colour type and bit depth are read, interlaced
+ * (Adam7) or not; 16-bit samples give their high byte. tRNS gives alpha
+ * for palette, gray and RGB images (a gray or RGB key is compared with the
+ * full stored sample); a palette index beyond the palette gives opaque
+ * black. CRCs are not checked and IEND is not required. No state is kept between calls,
  * so calls may overlap. */
 unsigned char *tvl_png_decode(const char *path, int *width, int *height, const char **error);
 
 /* The same for the size bytes of a PNG file at data. */
 unsigned char *tvl_png_decode_mem(const unsigned char *data, size_t size, int *width, int *height,
                                   const char **error);
+
+/* What a PNG's pHYs chunk says of the size of its pixels: x and y pixels
+ * per unit, and the unit (1: the metre; 0: none, the two numbers giving
+ * only the pixels' shape). The first pHYs chunk of 9 bytes before the
+ * image data counts; all 0 without one. */
+typedef struct PngDensity {
+  uint32_t x;
+  uint32_t y;
+  uint8_t unit;
+} PngDensity;
+
+/* tvl_png_decode and tvl_png_decode_mem that also store the pHYs chunk's
+ * density in *density when it is not NULL (all 0 on failure). */
+unsigned char *tvl_png_decode_density(const char *path, int *width, int *height,
+                                      PngDensity *density, const char **error);
+unsigned char *tvl_png_decode_mem_density(const unsigned char *data, size_t size, int *width,
+                                          int *height, PngDensity *density, const char **error);
 
 /* PNG writing: 8-bit RGBA pixels to the simplest valid file (signature,
  * IHDR of colour type 6, the image data as one zlib stream from tvl_deflate

@@ -1,21 +1,25 @@
 // PNG reading: the whole file is read into memory, its chunks are walked, the
 // image data of every IDAT chunk is inflated in one call into a buffer of
 // exactly the expected size, the zlib trailer is checked, the row filters are
-// undone in place and every pixel is converted to 8-bit RGBA.
+// undone in place and every pixel is converted to 8-bit RGBA. An interlaced
+// image holds seven smaller images (the Adam7 passes) one after the other;
+// each is unfiltered on its own and its pixels are spread to their places.
 //
-// Non-interlaced images of the five standard colour types are read at every
-// bit depth the PNG standard allows. 16-bit samples are reduced to their high
-// byte. Transparency (tRNS) turns into alpha for palette, gray and RGB images;
-// a gray or RGB key is compared with the full stored sample, before any
-// reduction to 8 bits. A palette index at or beyond the end of the palette
+// Images of the five standard colour types are read at every bit depth the
+// PNG standard allows, interlaced or not. 16-bit samples are reduced to their
+// high byte. Transparency (tRNS) turns into alpha for palette, gray and RGB
+// images; a gray or RGB key is compared with the full stored sample, before
+// any reduction to 8 bits. A palette index at or beyond the end of the palette
 // gives opaque black. CRCs are not verified and IEND is not required. The
-// zlib header may declare any window size zlib allows.
+// zlib header may declare any window size zlib allows. The pixel density of
+// a pHYs chunk is handed back with the pixels.
 //
 // Every length from the file is handled in 64-bit arithmetic, and nothing is
 // allocated for the raw image before it is known that the compressed data
 // could possibly inflate to it.
 #include "png/png.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +43,7 @@ constexpr const char kBadIhdrLength[] = "png: bad IHDR length";
 constexpr const char kTooLarge[] = "png: image too large";
 constexpr const char kBadPlte[] = "png: bad PLTE";
 constexpr const char kMissingChunks[] = "png: missing IHDR or IDAT";
-constexpr const char kInterlaced[] = "png: interlaced PNG not supported";
+constexpr const char kBadInterlace[] = "png: unsupported interlace method";
 constexpr const char kBadColorType[] = "png: unsupported color type";
 constexpr const char kNoPalette[] = "png: palette PNG without PLTE";
 constexpr const char kBadDepth[] = "png: unsupported bit depth";
@@ -84,6 +88,8 @@ struct Chunks {
   std::span<const uint8_t> trns;
   std::vector<std::span<const uint8_t>> idat;
   uint64_t idat_size = 0;
+  bool has_density = false;
+  PngDensity density{};
 };
 
 // Walks the chunks after the signature up to IEND or the end of the file.
@@ -115,6 +121,13 @@ const char *walk_chunks(std::span<const uint8_t> file, Chunks &c) {
     } else if (type_is(type, "tRNS")) {
       c.trns = data;
       c.has_trns = true;
+    } else if (type_is(type, "pHYs")) {
+      // pHYs: x and y pixels per unit, the unit. Only the first, and only
+      // before the image data, counts (as libpng reads it).
+      if (length == 9 && c.idat.empty() && !c.has_density) {
+        c.density = {be32(&data[0]), be32(&data[4]), data[8]};
+        c.has_density = true;
+      }
     } else if (type_is(type, "IDAT")) {
       c.idat.push_back(data);
       c.idat_size += length;
@@ -129,7 +142,7 @@ const char *walk_chunks(std::span<const uint8_t> file, Chunks &c) {
 // Checks the header facts in the order their failures are reported.
 const char *check_header(const Chunks &c) {
   if (c.width == 0 || c.height == 0 || c.idat.empty()) return kMissingChunks;
-  if (c.interlace != 0) return kInterlaced;
+  if (c.interlace > 1) return kBadInterlace;
   if (c.color != kGray && c.color != kRgb && c.color != kPalette && c.color != kGrayAlpha &&
       c.color != kRgba)
     return kBadColorType;
@@ -150,20 +163,72 @@ struct Layout {
   uint64_t raw_size = 0; // every row with its filter byte
 };
 
-Layout layout_of(const Chunks &c) {
+// The layout of an image of width x height pixels of the file's kind (the
+// whole image, or one pass of an interlaced one).
+Layout layout_of(const Chunks &c, uint32_t width, uint32_t height) {
   unsigned channels = 1;
   if (c.color == kRgb) channels = 3;
   if (c.color == kGrayAlpha) channels = 2;
   if (c.color == kRgba) channels = 4;
   const uint64_t bits = uint64_t{channels} * c.depth;
-  const uint64_t row = (uint64_t{c.width} * bits + 7) / 8;
+  const uint64_t row = (uint64_t{width} * bits + 7) / 8;
   Layout l;
-  l.width = c.width;
-  l.height = c.height;
+  l.width = width;
+  l.height = height;
   l.row_size = static_cast<size_t>(row);  // below 2^34, and checked below 2^31 before use
   l.pixel_size = static_cast<size_t>((bits + 7) / 8);
-  l.raw_size = uint64_t{c.height} * (row + 1);
+  l.raw_size = uint64_t{height} * (row + 1);
   return l;
+}
+
+// Which pixels of the image a stored image holds: every dx-th pixel from x0
+// of every dy-th row from y0.
+struct Pass {
+  uint8_t x0, y0, dx, dy;
+};
+
+constexpr Pass kWholeImage = {0, 0, 1, 1};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+// One stored image within the inflated data: the whole image, or a pass
+// that holds some pixels.
+struct Piece {
+  Pass pass;
+  Layout layout;
+  uint64_t offset = 0;  // of its first filter byte
+};
+
+struct Pieces {
+  std::array<Piece, 7> piece;
+  size_t count = 0;
+  uint64_t raw_size = 0;  // of all of them together
+};
+
+// How many of size pixels a pass holds that starts at start, step apart.
+uint32_t pass_extent(uint32_t size, uint8_t start, uint8_t step) {
+  return size > start ? (size - start + step - 1) / step : 0;
+}
+
+// The stored images in file order. A pass without pixels is not stored at
+// all, not even its filter bytes.
+Pieces pieces_of(const Chunks &c) {
+  Pieces p;
+  const auto add = [&](Pass pass, uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0) return;
+    Piece &piece = p.piece[p.count++];
+    piece.pass = pass;
+    piece.layout = layout_of(c, width, height);
+    piece.offset = p.raw_size;
+    p.raw_size += piece.layout.raw_size;
+  };
+  if (c.interlace == 0) {
+    add(kWholeImage, c.width, c.height);
+    return p;
+  }
+  for (const Pass &pass : kAdam7)
+    add(pass, pass_extent(c.width, pass.x0, pass.dx), pass_extent(c.height, pass.y0, pass.dy));
+  return p;
 }
 
 // --- row filters ---------------------------------------------------------
@@ -349,15 +414,36 @@ void convert_rgba16_row(const uint8_t *src, uint8_t *dst, size_t width) {
   }
 }
 
-// Calls row(src, dst) for every image row of the unfiltered raw buffer.
+// Where converted rows go: the image's RGBA pixels, image_width wide, at
+// the places of the pass; scratch holds one converted row of a pass whose
+// pixels are spread apart.
+struct Target {
+  uint8_t *out;
+  size_t image_width;
+  Pass pass;
+  uint8_t *scratch;
+};
+
+// Calls row(src, dst) for every row of the unfiltered raw buffer, then
+// spreads the row's pixels to their places when the pass leaves gaps.
 template <typename RowFn>
-void for_each_row(const uint8_t *raw, uint8_t *out, const Layout &l, RowFn row) {
+void for_each_row(const uint8_t *raw, const Target &t, const Layout &l, RowFn row) {
   const size_t stride = l.row_size + 1;
-  const size_t out_stride = l.width * 4;
-  for (size_t y = 0; y < l.height; ++y) row(raw + y * stride + 1, out + y * out_stride);
+  const size_t out_stride = t.image_width * 4;
+  for (size_t y = 0; y < l.height; ++y) {
+    uint8_t *line = t.out + (t.pass.y0 + y * t.pass.dy) * out_stride;
+    const uint8_t *src = raw + y * stride + 1;
+    if (t.pass.dx == 1) {  // every pixel of the row, from its start
+      row(src, line);
+      continue;
+    }
+    row(src, t.scratch);
+    for (size_t x = 0; x < l.width; ++x)
+      std::memcpy(line + (t.pass.x0 + x * t.pass.dx) * 4, t.scratch + 4 * x, 4);
+  }
 }
 
-void convert(const Chunks &c, const Layout &l, const uint8_t *raw, uint8_t *out) {
+void convert(const Chunks &c, const Layout &l, const uint8_t *raw, const Target &out) {
   const size_t w = l.width;
   if (c.color == kGray || c.color == kPalette) {
     if (c.depth == 16) {
@@ -419,6 +505,7 @@ struct Decoded {
   std::unique_ptr<uint8_t, FreeDeleter> pixels;
   int width = 0;
   int height = 0;
+  PngDensity density{};
 };
 
 // Returns the failure text, or nullptr with the image of the file's bytes in out.
@@ -427,7 +514,7 @@ const char *decode_bytes(std::span<const uint8_t> bytes, Decoded &out) {
   Chunks c;
   if (const char *e = walk_chunks(bytes, c)) return e;
   if (const char *e = check_header(c)) return e;
-  const Layout l = layout_of(c);
+  const Pieces pieces = pieces_of(c);
 
   // The zlib stream: a 2-byte header, the DEFLATE data, a 4-byte Adler-32.
   std::unique_ptr<uint8_t[]> joined;
@@ -444,29 +531,39 @@ const char *decode_bytes(std::span<const uint8_t> bytes, Decoded &out) {
   }
   if (z.size() <= 5 || !good_zlib_header(z[0], z[1])) return kBadZlibHeader;
 
-  if (l.raw_size >= kMaxRawSize) return kTooLarge;
+  if (pieces.raw_size >= kMaxRawSize) return kTooLarge;
   // No DEFLATE stream of this length can produce the image: refuse before
   // allocating for it.
-  if (l.raw_size > uint64_t{z.size()} * kMaxInflateRatio + kInflateSlack) return kInflateFailed;
-  const auto raw_size = static_cast<size_t>(l.raw_size);
+  if (pieces.raw_size > uint64_t{z.size()} * kMaxInflateRatio + kInflateSlack) return kInflateFailed;
+  const auto raw_size = static_cast<size_t>(pieces.raw_size);
   std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[raw_size]);
   if (!raw) return kOutOfMemory;
   const int produced = tvl_inflate(z.data() + 2, z.size() - 6, raw.get(), raw_size);
-  if (produced < 0 || static_cast<uint64_t>(produced) != l.raw_size) return kInflateFailed;
+  if (produced < 0 || static_cast<uint64_t>(produced) != pieces.raw_size) return kInflateFailed;
   if (flate::adler32_update(1, raw.get(), raw_size) != be32(z.data() + z.size() - 4))
     return kAdlerMismatch;
 
-  unfilter(raw.get(), l);
-
-  const uint64_t out_size = uint64_t{l.width} * l.height * 4;  // at most 2^32
+  const uint64_t out_size = uint64_t{c.width} * c.height * 4;  // at most 2^32
   if constexpr (sizeof(size_t) < sizeof(uint64_t)) {
     if (out_size > SIZE_MAX) return kOutOfMemory;
   }
   out.pixels.reset(static_cast<uint8_t *>(std::malloc(static_cast<size_t>(out_size))));
   if (!out.pixels) return kOutOfMemory;
-  convert(c, l, raw.get(), out.pixels.get());
+  // One converted row of a pass, before its pixels are spread apart.
+  std::unique_ptr<uint8_t[]> scratch;
+  if (c.interlace != 0) {
+    scratch.reset(new (std::nothrow) uint8_t[size_t{c.width} * 4]);
+    if (!scratch) return kOutOfMemory;
+  }
+  for (size_t i = 0; i < pieces.count; ++i) {
+    const Piece &piece = pieces.piece[i];
+    uint8_t *stored = raw.get() + piece.offset;
+    unfilter(stored, piece.layout);
+    convert(c, piece.layout, stored, {out.pixels.get(), c.width, piece.pass, scratch.get()});
+  }
   out.width = static_cast<int>(c.width);
   out.height = static_cast<int>(c.height);
+  out.density = c.density;
   return nullptr;
 }
 
@@ -481,9 +578,11 @@ const char *decode_file(const char *path, Decoded &out) {
 
 // Hands the decoded pixels of decode() to a C caller.
 template <typename Decode>
-unsigned char *decode_for_caller(Decode decode, int *width, int *height, const char **error) {
+unsigned char *decode_for_caller(Decode decode, int *width, int *height, PngDensity *density,
+                                 const char **error) {
   if (width != nullptr) *width = 0;
   if (height != nullptr) *height = 0;
+  if (density != nullptr) *density = PngDensity{};
   Decoded out;
   const char *failure = nullptr;
   try {
@@ -498,21 +597,33 @@ unsigned char *decode_for_caller(Decode decode, int *width, int *height, const c
   }
   if (width != nullptr) *width = out.width;
   if (height != nullptr) *height = out.height;
+  if (density != nullptr) *density = out.density;
   if (error != nullptr) *error = "";
   return out.pixels.release();
 }
 
 }  // namespace
 
+extern "C" unsigned char *tvl_png_decode_density(const char *path, int *width, int *height,
+                                                 PngDensity *density, const char **error) {
+  return decode_for_caller([path](Decoded &out) { return decode_file(path, out); }, width, height,
+                           density, error);
+}
+
+extern "C" unsigned char *tvl_png_decode_mem_density(const unsigned char *data, size_t size,
+                                                     int *width, int *height, PngDensity *density,
+                                                     const char **error) {
+  const std::span<const uint8_t> bytes(data, data != nullptr ? size : 0);
+  return decode_for_caller([bytes](Decoded &out) { return decode_bytes(bytes, out); }, width,
+                           height, density, error);
+}
+
 extern "C" unsigned char *tvl_png_decode(const char *path, int *width, int *height,
                                          const char **error) {
-  return decode_for_caller([path](Decoded &out) { return decode_file(path, out); }, width, height,
-                           error);
+  return tvl_png_decode_density(path, width, height, nullptr, error);
 }
 
 extern "C" unsigned char *tvl_png_decode_mem(const unsigned char *data, size_t size, int *width,
                                              int *height, const char **error) {
-  const std::span<const uint8_t> bytes(data, data != nullptr ? size : 0);
-  return decode_for_caller([bytes](Decoded &out) { return decode_bytes(bytes, out); }, width,
-                           height, error);
+  return tvl_png_decode_mem_density(data, size, width, height, nullptr, error);
 }

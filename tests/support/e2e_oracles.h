@@ -30,12 +30,16 @@ namespace fs = std::filesystem;
 using testtool::ToolResult;
 
 // The outside tools: oracles that judge outputs and producers that make inputs.
+// MuPDF's mutool and poppler's pdfimages are optional: the tests that use
+// them skip without them.
 
 struct ToolPaths {
   std::string qpdf = FOLIMARK_QPDF;
   std::string pdftotext = FOLIMARK_PDFTOTEXT;
   std::string pdftoppm = FOLIMARK_PDFTOPPM;
   std::string gs = FOLIMARK_GS;
+  std::string mutool = FOLIMARK_MUTOOL;
+  std::string pdfimages = FOLIMARK_PDFIMAGES;
 };
 
 inline const ToolPaths &tools() {
@@ -60,6 +64,15 @@ inline std::string missing_tools() {
 inline bool tools_required() {
   const char *v = std::getenv("FOLIMARK_REQUIRE_TOOLS");
   return v != nullptr && *v != '\0';
+}
+
+// Skips the running test (fails it when FOLIMARK_REQUIRE_TOOLS is set) when
+// the optional tool at path is absent; the caller returns when the test
+// IsSkipped() or HasFatalFailure().
+inline void need_tool(const std::string &path, const char *name) {
+  if (!path.empty() && fs::exists(path)) return;
+  if (tools_required()) FAIL() << "FOLIMARK_REQUIRE_TOOLS is set but " << name << " is missing";
+  GTEST_SKIP() << "this test needs " << name;
 }
 
 // Returns the result of a run that must succeed; throws with the command and
@@ -182,17 +195,9 @@ struct Raster {
   }
 };
 
-// Returns one page rendered by pdftoppm: the whole media box.
-inline Raster render(const std::string &path, int page, int dpi, bool gray) {
-  const std::string root = path + ".render-" + std::to_string(page);
-  const std::string p = std::to_string(page);
-  std::vector<std::string> argv = {tools().pdftoppm, "-r", std::to_string(dpi), "-f", p, "-l", p,
-                                   "-singlefile"};
-  if (gray) argv.push_back("-gray");
-  argv.push_back(path);
-  argv.push_back(root);
-  must_run(argv);
-  const std::string file = root + (gray ? ".pgm" : ".ppm");
+// Returns the raster of a binary PGM (gray) or PPM file of 8-bit samples,
+// which it removes; made_by names the renderer in errors.
+inline Raster read_pnm(const std::string &file, bool gray, double dpi, const std::string &made_by) {
   const std::string bytes = testpdf::read_file(file);
   fs::remove(file);
   Raster r;
@@ -207,10 +212,31 @@ inline Raster render(const std::string &path, int page, int dpi, bool gray) {
   const size_t size = static_cast<size_t>(r.width) * static_cast<size_t>(r.height) *
                       static_cast<size_t>(r.channels);
   if (magic != (gray ? "P5" : "P6") || maxval != 255 || bytes.size() < data_at + size)
-    throw std::runtime_error("unexpected pdftoppm output for " + path);
+    throw std::runtime_error("unexpected " + made_by + " output");
   r.pixels.assign(bytes.begin() + static_cast<long>(data_at),
                   bytes.begin() + static_cast<long>(data_at + size));
   return r;
+}
+
+// Returns one page rendered by pdftoppm: the whole media box.
+inline Raster render(const std::string &path, int page, int dpi, bool gray) {
+  const std::string root = path + ".render-" + std::to_string(page);
+  const std::string p = std::to_string(page);
+  std::vector<std::string> argv = {tools().pdftoppm, "-r", std::to_string(dpi), "-f", p, "-l", p,
+                                   "-singlefile"};
+  if (gray) argv.push_back("-gray");
+  argv.push_back(path);
+  argv.push_back(root);
+  must_run(argv);
+  return read_pnm(root + (gray ? ".pgm" : ".ppm"), gray, dpi, "pdftoppm output for " + path);
+}
+
+// Returns one page rendered in RGB by MuPDF's mutool draw: the whole media box.
+inline Raster render_with_mutool(const std::string &path, int page, int dpi) {
+  const std::string file = path + ".mutool-" + std::to_string(page) + ".ppm";
+  must_run({tools().mutool, "draw", "-q", "-r", std::to_string(dpi), "-c", "rgb", "-o", file, path,
+            std::to_string(page)});
+  return read_pnm(file, false, dpi, "mutool draw output for " + path);
 }
 
 // A rectangle in PDF user space (points, y upwards).
@@ -249,6 +275,17 @@ struct PsPage {
   std::string crop_box;            // e.g. "[50 60 400 500]", or empty
 };
 
+// Returns the path of a PDF that Ghostscript made from the PostScript program ps.
+inline std::string ghostscript_pdf_of(const std::string &dir, const std::string &name,
+                                      const std::string &ps) {
+  const std::string ps_path = dir + "/" + name + ".ps";
+  const std::string pdf_path = dir + "/" + name + ".pdf";
+  testpdf::write_file(ps_path, ps);
+  must_run({tools().gs, "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pdfwrite",
+            "-sOutputFile=" + pdf_path, ps_path});
+  return pdf_path;
+}
+
 // Returns the path of a PDF that Ghostscript made from a PostScript program
 // drawing the given pages.
 inline std::string ghostscript_pdf(const std::string &dir, const std::string &name,
@@ -266,12 +303,7 @@ inline std::string ghostscript_pdf(const std::string &dir, const std::string &na
     }
     ps += "showpage\n";
   }
-  const std::string ps_path = dir + "/" + name + ".ps";
-  const std::string pdf_path = dir + "/" + name + ".pdf";
-  testpdf::write_file(ps_path, ps);
-  must_run({tools().gs, "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pdfwrite",
-            "-sOutputFile=" + pdf_path, ps_path});
-  return pdf_path;
+  return ghostscript_pdf_of(dir, name, ps);
 }
 
 inline std::vector<PsPage> three_pages() {

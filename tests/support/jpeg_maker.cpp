@@ -77,6 +77,12 @@ bool compress(const MakeOptions &o, int components, const JSAMPLE *pixels, unsig
   jpeg_set_defaults(&cinfo);
   if (o.store_rgb && o.colour == Colour::rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
   if (o.store_ycck && o.colour == Colour::cmyk) jpeg_set_colorspace(&cinfo, JCS_YCCK);
+  if (!o.adobe_marker) cinfo.write_Adobe_marker = FALSE;
+  if (o.density_unit >= 0) {
+    cinfo.density_unit = static_cast<UINT8>(o.density_unit);
+    cinfo.X_density = static_cast<UINT16>(o.x_density);
+    cinfo.Y_density = static_cast<UINT16>(o.y_density);
+  }
   jpeg_set_quality(&cinfo, o.quality, TRUE);
   cinfo.restart_interval = o.restart_interval;
   if (o.luma_h > 0 && o.luma_v > 0 && cinfo.num_components > 1) {
@@ -158,6 +164,14 @@ bool read_header(std::span<const uint8_t> bytes, LibjpegHeader &h, ErrorManager 
     h.width = static_cast<int>(cinfo.image_width);
     h.height = static_cast<int>(cinfo.image_height);
     h.components = cinfo.num_components;
+    h.adobe = cinfo.saw_Adobe_marker != 0;
+    if (h.adobe) h.adobe_transform = cinfo.Adobe_transform;
+    h.jfif = cinfo.saw_JFIF_marker != 0;
+    if (h.jfif) {
+      h.density_unit = cinfo.density_unit;
+      h.x_density = cinfo.X_density;
+      h.y_density = cinfo.Y_density;
+    }
   }
   jpeg_destroy_decompress(&cinfo);
   return status == JPEG_HEADER_OK;

@@ -38,6 +38,14 @@ struct MakeOptions {
   bool store_rgb = false;
   // A CMYK picture stored as YCCK (Adobe transform 2) instead of CMYK.
   bool store_ycck = false;
+  // libjpeg writes an Adobe segment for CMYK, YCCK and stored RGB; false
+  // leaves it out.
+  bool adobe_marker = true;
+  // The JFIF segment's density (libjpeg writes the segment for gray and
+  // YCbCr files): unit 0 (aspect ratio), 1 (per inch) or 2 (per cm); a
+  // negative unit keeps libjpeg's 1:1 aspect.
+  int density_unit = -1;
+  int x_density = 1, y_density = 1;
 };
 
 // Returns a complete JPEG file compressed by libjpeg-turbo from a generated
@@ -51,6 +59,11 @@ struct LibjpegHeader {
   int width = 0;
   int height = 0;
   int components = 0;
+  // The Adobe and JFIF segments libjpeg saw before the first scan.
+  bool adobe = false;
+  int adobe_transform = -1;
+  bool jfif = false;
+  int density_unit = -1, x_density = -1, y_density = -1;
   std::string message;  // libjpeg's error text when read is false
 };
 

@@ -60,6 +60,8 @@ bool write_rows(png_structp png, png_infop info, const Image &image, const Write
     const int count = image.color_type == 3 ? static_cast<int>(image.trns->size()) : 1;
     png_set_tRNS(png, info, trans_alpha, count, trans_color);
   }
+  if (options.density)
+    png_set_pHYs(png, info, options.density->x, options.density->y, options.density->unit);
   if (options.filters >= 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, options.filters);
   png_set_compression_buffer_size(png, options.idat_size);
   png_set_compression_level(png, options.level);
@@ -86,20 +88,23 @@ void on_read(png_structp png, png_bytep data, png_size_t length) {
 }
 
 // Reads the header; returns false after a libpng error.
-bool read_header(png_structp png, png_infop info, bool ignore_crc, uint32_t *width,
-                 uint32_t *height, size_t *row_bytes) {
+bool read_header(png_structp png, png_infop info, bool ignore_crc, Rgba &result,
+                 size_t *row_bytes) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_benign_errors(png, 1);
   if (ignore_crc) png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
   png_read_info(png, info);
+  png_uint_32 x = 0, y = 0;
+  int unit = 0;
+  if (png_get_pHYs(png, info, &x, &y, &unit) != 0) result.density = Density{x, y, unit};
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
   png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
   if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE) png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  *width = png_get_image_width(png, info);
-  *height = png_get_image_height(png, info);
+  result.width = png_get_image_width(png, info);
+  result.height = png_get_image_height(png, info);
   *row_bytes = png_get_rowbytes(png, info);
   return true;
 }
@@ -157,7 +162,7 @@ Rgba read_with_libpng(const Bytes &file, bool ignore_crc) {
   png_set_read_fn(png, &src, on_read);
   size_t row_bytes = 0;
   bool ok = info != nullptr &&
-            read_header(png, info, ignore_crc, &result.width, &result.height, &row_bytes);
+            read_header(png, info, ignore_crc, result, &row_bytes);
   if (ok && row_bytes != size_t{result.width} * 4) {
     std::snprintf(sink.message, sizeof sink.message, "rows of %zu bytes, not RGBA", row_bytes);
     ok = false;

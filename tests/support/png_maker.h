@@ -30,11 +30,18 @@ struct Image {
   size_t row_bytes() const;
 };
 
+// A pHYs chunk: pixels per unit along x and y; unit 1 is the metre, 0 none.
+struct Density {
+  uint32_t x = 0, y = 0;
+  int unit = 0;
+};
+
 struct WriteOptions {
   int filters = -1;          // libpng PNG_FILTER_* mask; -1: libpng's default
   size_t idat_size = 8192;   // largest IDAT chunk libpng writes
   int level = 6;             // zlib compression level
   bool interlace = false;
+  std::optional<Density> density;  // written as a pHYs chunk
 };
 
 // Returns the image as a PNG file written by libpng; throws std::runtime_error
@@ -47,6 +54,7 @@ struct Rgba {
   uint32_t width = 0;
   uint32_t height = 0;
   Bytes pixels;       // width * height * 4
+  std::optional<Density> density;  // the pHYs chunk libpng took, if any
 };
 
 // Returns libpng's reading of a PNG file expanded to 8-bit RGBA: palette to

@@ -477,7 +477,8 @@ text, text-pages and datetime:
       --text TEXT         (text, text-pages) the TEXT, as an option
       --format FORMAT     (datetime) the FORMAT, as an option
 image:
-      --scale VALUE       points per picture pixel (default 1); not with
+      --scale VALUE       points per picture pixel (default: as the
+                          picture's resolution says, else 1); not with
                           --width or --height
       --width LENGTH      the picture's width; alone, the height follows the
                           picture's aspect ratio

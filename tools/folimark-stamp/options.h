@@ -40,7 +40,7 @@ struct Options {
   double font_size = 24;  // points
   double opacity = 1;
   double rotation = 0;  // degrees, counter-clockwise
-  double scale = 1;     // points per picture pixel
+  double scale = 0;     // points per picture pixel; 0: from the picture's resolution, else 1
   double width = 0, height = 0;  // picture, points; 0: from the scale or the aspect ratio
   int red = 0, green = 0, blue = 0;
   int anchor = FOLIMARK_ANCHOR_BOTTOM_LEFT;
