@@ -141,7 +141,8 @@ FOLIMARK_API const char *folimark_last_error(void);
 #define FOLIMARK_OK 0
 #define FOLIMARK_ERROR_ARGUMENT 1    /* an option is missing or out of its range */
 #define FOLIMARK_ERROR_READ 2        /* an input (document or picture) cannot be read */
-#define FOLIMARK_ERROR_DAMAGED 3     /* not a PDF, or damaged beyond repair; a picture that cannot be decoded */
+#define FOLIMARK_ERROR_DAMAGED 3     /* not a PDF, or damaged beyond repair; a picture or a
+                                        font that cannot be decoded */
 #define FOLIMARK_ERROR_ENCRYPTED 4   /* the document is encrypted */
 #define FOLIMARK_ERROR_UNSUPPORTED 5 /* valid input the library cannot stamp (a picture format, a
                                         signature that permits no changes, ...) */
@@ -165,8 +166,8 @@ typedef struct folimark_options {
   const char *output_path;
 
   /* FOLIMARK_KIND_TEXT: the text, UTF-8, lines separated by '\n'; required.
-   * It is drawn in the built-in Helvetica (see folimark_text for the
-   * characters it shows).
+   * It is drawn in the font given by font_path or font_data, or else in the
+   * built-in Helvetica (see folimark_text for the characters it shows).
    * FOLIMARK_KIND_DATETIME: the format, a strftime format (when it contains
    * '%') or a picture of the tokens YYYY, YY, MM, DD, HH, mm and ss, where a
    * part between single quotes ('PAID' DD.MM.YYYY) is copied as it stands
@@ -216,6 +217,27 @@ typedef struct folimark_options {
   int32_t layer;
   /* FOLIMARK_SPACE_DISPLAYED (default) or FOLIMARK_SPACE_PAGE. */
   int32_t space;
+
+  /* The fields below came after the record's first version: a host built
+   * against that header passes a smaller size, and they keep their
+   * defaults. */
+
+  /* Text and date/time: the font the text is drawn in, a TrueType or
+   * OpenType file (.ttf, .otf, or a .ttc collection with font_index naming
+   * the face): a UTF-8 path, or font_data_size bytes at font_data (which the
+   * call only reads). At most one of the two. Default NULL, NULL: the
+   * built-in Helvetica. The glyphs the text uses are embedded (TrueType
+   * outlines as a subset of the font, CFF outlines with the whole font), so
+   * that any script the font covers is drawn, searchable and copyable, one
+   * glyph per character (no kerning, ligatures or complex shaping). A
+   * character the font lacks fails the call with a message that names it;
+   * so does a font whose licence forbids embedding. Not used for pictures. */
+  const char *font_path;
+  const unsigned char *font_data;
+  size_t font_data_size;
+  /* The face of a font collection, counted from 0; 0 or more, and 0 for a
+   * single font. Default 0. */
+  int32_t font_index;
 } folimark_options;
 
 /* Fills options with the defaults and sets its size; size is the host's

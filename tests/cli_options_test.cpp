@@ -128,7 +128,8 @@ TEST(CliOptions, EveryOption) {
   const cli::Options t = parsed({"text", "--x", "10.5", "-y=20mm", "--size", "0.5in", "--opacity",
                                  "0.25", "--rotation", "-45", "--color", "#102030", "--anchor",
                                  "top-right", "--align", "center", "--under", "--page-space",
-                                 "--pages", "1-z:even,x3", "in.pdf", "out.pdf", "Hi\\nthere"});
+                                 "--pages", "1-z:even,x3", "--font", "f.ttc", "--font-index", "2",
+                                 "in.pdf", "out.pdf", "Hi\\nthere"});
   EXPECT_EQ(t.command, cli::Command::text);
   EXPECT_DOUBLE_EQ(t.x, 10.5);
   EXPECT_NEAR(t.y, 20 * 72 / 25.4, 1e-9);
@@ -141,6 +142,8 @@ TEST(CliOptions, EveryOption) {
   EXPECT_EQ(t.layer, FOLIMARK_LAYER_UNDER);
   EXPECT_EQ(t.space, FOLIMARK_SPACE_PAGE);
   EXPECT_EQ(t.pages, "1-z:even,x3");  // passed to the library as written
+  EXPECT_EQ(t.font_path, "f.ttc");
+  EXPECT_EQ(t.font_index, 2);
   EXPECT_EQ(t.text, "Hi\nthere");
   EXPECT_EQ(t.inputs, std::vector<std::string>{"in.pdf"});
   EXPECT_EQ(t.outputs, std::vector<std::string>{"out.pdf"});
@@ -244,6 +247,10 @@ TEST(CliOptions, Mistakes) {
       {"image", "--size", "12", "a", "b", "p.png"},     // no font size for pictures
       {"image", "--color", "red", "a", "b", "p.png"},
       {"image", "--align", "left", "a", "b", "p.png"},
+      {"image", "--font", "f.ttf", "a", "b", "p.png"},  // no font for pictures
+      {"text", "--font", "", "a", "b", "c"},
+      {"text", "--font-index", "-1", "a", "b", "c"},
+      {"text", "--font-index", "1.5", "a", "b", "c"},
       {"image", "--scale", "0", "a", "b", "p.png"},     // scale must be positive
       {"image", "--width", "0", "a", "b", "p.png"},
       {"image", "--scale", "2", "--width", "1in", "a", "b", "p.png"},  // one or the other

@@ -1,7 +1,8 @@
 """A host in Python that reaches the extended interface through ctypes alone,
 as a customer's script would: the options record declared field by field,
-a document and a picture stamped from memory into memory, a result code and
-its message, and the version.
+a document and a picture stamped from memory into memory, a text in a font
+held in memory, a host that knows only the record's first version, a result
+code and its message, and the version.
 
     python3 python_host.py LIBRARY SAMPLE_PDF WORKDIR
 
@@ -45,7 +46,13 @@ class Options(ctypes.Structure):
         ("align", ctypes.c_int32),
         ("layer", ctypes.c_int32),
         ("space", ctypes.c_int32),
+        ("font_path", ctypes.c_char_p),
+        ("font_data", ctypes.c_void_p),
+        ("font_data_size", ctypes.c_size_t),
+        ("font_index", ctypes.c_int32),
     ]
+
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 
 
 def png_bytes(width, height):
@@ -109,6 +116,26 @@ def main():
     o.input_path = sample.encode()
     o.output_path = os.path.join(work, "python-text.pdf").encode()
     check(lib.folimark_stamp(ctypes.byref(o), None, None) == OK, "a text stamp to a file")
+
+    # A host built against the first record passes its smaller size.
+    first = Options()
+    check(lib.folimark_options_init(ctypes.byref(first), Options.font_path.offset) == OK,
+          "init of the first record")
+    first.kind, first.text = KIND_TEXT, b"first"
+    first.input_path, first.output_path = sample.encode(), os.path.join(work, "first.pdf").encode()
+    check(first.size == Options.font_path.offset and
+          lib.folimark_stamp(ctypes.byref(first), None, None) == OK, "a first-record host")
+
+    if os.path.exists(FONT):
+        with open(FONT, "rb") as f:
+            font = f.read()
+        font_buffer = ctypes.create_string_buffer(font, len(font))
+        o.text = "Київ Αθήνα".encode("utf-8")
+        o.font_data = ctypes.cast(font_buffer, ctypes.c_void_p)
+        o.font_data_size = len(font)
+        check(lib.folimark_stamp(ctypes.byref(o), None, None) == OK, "a text in a font in memory")
+        o.font_data, o.font_data_size = None, 0
+        o.text = b"Paid"
 
     o.input_path = os.path.join(work, "absent.pdf").encode()
     check(lib.folimark_stamp(ctypes.byref(o), None, None) == ERROR_READ, "a missing input's code")

@@ -43,7 +43,7 @@ int stamp(const folimark_options *options, unsigned char **output_data, size_t *
   StampRequest request{};
   RequestParts parts;
   StampSource source;
-  if (!read_options(*options, request, parts, source)) return 0;
+  if (!read_options(full_options(*options), request, parts, source)) return 0;
   uint8_t *data = nullptr;
   size_t size = 0;
   const OutputTarget target{options->output_path, &data, &size};

@@ -1,6 +1,8 @@
 #include "abi/stamp_options.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "common/error.h"
 #include "platform/clock.h"
@@ -87,7 +89,38 @@ void set_picture_scale(double scale, const PreparedImage &image, StampRequest &r
   }
 }
 
+// Returns 1 with the font the text is drawn in prepared, when the options
+// give one.
+int read_font(const folimark_options &o, StampRequest &request, RequestParts &parts) {
+  if (o.font_path == nullptr && o.font_data == nullptr) return 1;
+  if (o.font_path != nullptr && o.font_data != nullptr)
+    return set_error(ErrorCode::argument,
+                     "options.font_path and options.font_data are both set; give one");
+  if (o.font_data != nullptr && o.font_data_size == 0)
+    return refuse("font_data", "is set but its size is 0");
+  if (o.font_index < 0) return refuse("font_index", "must be 0 or more");
+  const bool read = o.font_path != nullptr
+                        ? prepare_font(o.font_path, o.font_index, parts.font)
+                        : prepare_font_bytes({o.font_data, o.font_data_size}, o.font_index,
+                                             parts.font);
+  if (!read) return 0;
+  request.font = &parts.font.face;
+  return 1;
+}
+
 }  // namespace
+
+folimark_options full_options(const folimark_options &host) {
+  folimark_options o{};
+  default_options(o);
+  // Only whole versions of the record are taken: a first-version host's
+  // size may take in padding that the next version's first field covers.
+  const size_t taken =
+      host.size >= sizeof o ? sizeof o : std::min<size_t>(host.size, kOptionsSizeV1);
+  std::memcpy(&o, &host, taken);
+  o.size = host.size;
+  return o;
+}
 
 void default_options(folimark_options &o) {
   o.kind = FOLIMARK_KIND_TEXT;
@@ -126,6 +159,7 @@ int read_options(const folimark_options &o, StampRequest &request, RequestParts 
       request.color_r = o.red;
       request.color_g = o.green;
       request.color_b = o.blue;
+      if (!read_font(o, request, parts)) return 0;
       if (o.kind == FOLIMARK_KIND_TEXT) {
         if (o.text == nullptr) return refuse("text", "is NULL; a text stamp needs its text");
         request.text = o.text;

@@ -7,18 +7,25 @@
 #include <cstddef>
 
 #include "abi/datetime_text.h"
+#include "abi/font_file.h"
 #include "abi/image_stamp.h"
 #include "pdf/placement.h"
 #include "pdf/stamp_request.h"
 
-// The size of the record's first version: hosts built against it pass at
-// least this much. When the record grows, this stays the first size.
-inline constexpr size_t kOptionsSizeV1 = sizeof(folimark_options);
+// The size of the record's first version (up to the font fields): hosts
+// built against it pass at least this much. When the record grows, this
+// stays the first size.
+inline constexpr size_t kOptionsSizeV1 = offsetof(folimark_options, font_path);
+
+// Returns the host's record with the fields its size does not cover (a
+// host built against an earlier, smaller record) at their defaults.
+folimark_options full_options(const folimark_options &host);
 
 // What a request points into for the length of one call.
 struct RequestParts {
   StampPlacement placement;
   PreparedImage image;
+  PreparedFont font;
   char datetime_text[kDatetimeTextSize] = {};
 };
 

@@ -36,3 +36,18 @@ inline constexpr int kMaxTreeDepth = 64;
 // by one, stays below this. The bound keeps the count of items that can
 // cover one page far inside 32 bits.
 inline constexpr size_t kMaxPageSelectionBytes = 16u << 20;
+
+// A font face's table directory: real fonts hold a few dozen tables; more
+// than this is a damaged or hostile directory, refused before it is read.
+inline constexpr uint32_t kMaxFontTables = 256;
+
+// A font subset copies each kept glyph's outline once. Glyph ids whose
+// outlines overlap could make it copy the same bytes again and again, so the
+// outlines it copies, and the composite glyphs it walks, may add up to at
+// most this many times the font's own glyf table (plus padding) before the
+// font counts as damaged: the work stays linear in the font's size.
+inline constexpr uint64_t kMaxSubsetGlyphFactor = 2;
+
+// A font file to embed: the largest real fonts (whole CJK families in one
+// collection) are some tens of MiB; table offsets are 32-bit.
+inline constexpr uint64_t kMaxFontFileBytes = 1u << 30;

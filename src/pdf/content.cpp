@@ -53,6 +53,13 @@ StampObjects number_objects(const PdfDoc &doc, const StampRequest &request, bool
   if (request.kind == STAMP_TEXT) {
     n.font_num = ++next;
     if (extra_font) n.extra_font_num = ++next;
+    if (request.font != nullptr) {
+      n.embedded_font.type0 = n.font_num;
+      n.embedded_font.cid_font = ++next;
+      n.embedded_font.descriptor = ++next;
+      n.embedded_font.program = ++next;
+      n.embedded_font.to_unicode = ++next;
+    }
     n.gs_num = ++next;
   } else {
     if (request.opacity < kOpaque) n.gs_num = ++next;
@@ -120,18 +127,16 @@ struct Pass {
   TextBlock text;  // a text's lines, laid out once for every page
 };
 
-// Returns the number of the new stream with these bytes, made when no page
-// needed them before; compressed when that makes it smaller.
-int32_t stream_for(Pass &pass, std::string bytes) {
-  const auto found = pass.stream_by_bytes.find(bytes);
-  if (found != pass.stream_by_bytes.end()) return found->second;
+// Returns the new stream numbered num that holds the bytes, compressed when
+// that makes it smaller.
+NewStream packed_stream(DeflateFn deflate, int32_t num, std::string_view bytes) {
   NewStream s;
-  s.num = ++pass.plan.nums.last_num;
+  s.num = num;
   unsigned char *packed = nullptr;
   size_t packed_len = 0;
   if (!bytes.empty() &&
-      pass.deflate(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &packed,
-                   &packed_len) == 0 &&
+      deflate(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &packed,
+              &packed_len) == 0 &&
       packed != nullptr) {
     const std::unique_ptr<unsigned char, decltype(&std::free)> owned(packed, &std::free);
     if (packed_len < bytes.size()) {
@@ -140,6 +145,15 @@ int32_t stream_for(Pass &pass, std::string bytes) {
     }
   }
   if (s.entries.empty()) s.data = bytes;
+  return s;
+}
+
+// Returns the number of the new stream with these bytes, made when no page
+// needed them before; compressed when that makes it smaller.
+int32_t stream_for(Pass &pass, std::string bytes) {
+  const auto found = pass.stream_by_bytes.find(bytes);
+  if (found != pass.stream_by_bytes.end()) return found->second;
+  NewStream s = packed_stream(pass.deflate, ++pass.plan.nums.last_num, bytes);
   pass.stream_by_bytes.emplace(std::move(bytes), s.num);
   pass.plan.streams.push_back(std::move(s));
   return pass.plan.streams.back().num;
@@ -274,11 +288,32 @@ void plan_page(Pass &pass, const StampRequest &request, const PageInfo &info, Pa
   page.resources = std::move(resources);
 }
 
+// Returns 1 after adding the embedded font's objects, made once for every
+// page: the Type 0 font, its CIDFont and descriptor, the font program with
+// the glyphs the text shows, and the ToUnicode CMap.
+int add_embedded_font(Pass &pass, const FontFace &face) {
+  std::vector<uint8_t> program;
+  if (!font_program(face, pass.text.glyphs, program)) return 0;
+  const FontObjectNums &nums = pass.plan.nums.embedded_font;
+  const FontPdfObjects o = font_pdf_objects(face, pass.text.glyphs, nums, program.size());
+  pass.plan.objects.push_back({nums.type0, o.type0});
+  pass.plan.objects.push_back({nums.cid_font, o.cid_font});
+  pass.plan.objects.push_back({nums.descriptor, o.descriptor});
+  NewStream file = packed_stream(
+      pass.deflate, nums.program,
+      {reinterpret_cast<const char *>(program.data()), program.size()});
+  file.entries += o.program_entries;
+  pass.plan.streams.push_back(std::move(file));
+  pass.plan.streams.push_back(packed_stream(pass.deflate, nums.to_unicode, o.to_unicode));
+  return 1;
+}
+
 }  // namespace
 
 int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, DeflateFn deflate) {
   request.opacity = clamp_opacity(request.opacity);
   plan.pages.clear();
+  plan.objects.clear();
   plan.streams.clear();
   Pass pass{doc, plan, deflate, {}, {}, {}, {}, {}, {}, {}};
   if (request.kind == STAMP_TEXT) {
@@ -292,6 +327,9 @@ int build_stamp_plan(const PdfDoc &doc, StampRequest &request, StampPlan &plan, 
   }
   plan.nums = number_objects(doc, request, pass.text.uses_extra_font);
   plan.pages.resize(doc.page_infos.size());
+  if (request.kind == STAMP_TEXT && request.font != nullptr &&
+      !add_embedded_font(pass, *request.font))
+    return 0;
 
   const std::vector<uint8_t> selected = selected_pages(doc, request);
   for (size_t k = 0; k < doc.page_infos.size(); ++k) {

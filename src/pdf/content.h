@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "flate/flate.h"
+#include "font/font.h"
 #include "pdf/byte_buf.h"
 #include "pdf/pdf_doc.h"
 #include "pdf/placement.h"
@@ -18,6 +19,8 @@
 struct StampObjects {
   int32_t font_num = 0;
   int32_t extra_font_num = 0;  // the built-in font's extra glyphs, when the text uses them
+  // An embedded font's objects; its Type 0 font is font_num.
+  FontObjectNums embedded_font;
   int32_t gs_num = 0;
   int32_t smask_num = 0;
   int32_t image_num = 0;
@@ -57,9 +60,17 @@ struct NewStream {
   Bytes stored{};       // or, when data is empty, bytes of the input copied as they stand
 };
 
+// An object the stamp adds that is not a stream: an embedded font's
+// dictionaries.
+struct NewObject {
+  int32_t num = 0;
+  std::string body;
+};
+
 struct StampPlan {
   StampObjects nums;
   std::vector<PageState> pages;   // one per doc.page_infos entry
+  std::vector<NewObject> objects;  // written before the streams
   std::vector<NewStream> streams;  // numbered in the order they are written
 };
 

@@ -54,19 +54,25 @@ void append_font(ByteBuf &ops, const std::string &name, double size) {
 
 // Appends a line's shows, one per run, each after a change of font when
 // its font is not the current one: "(abc) Tj\n", or "() Tj\n" for a line
-// that shows nothing.
+// that shows nothing; an embedded font's glyph ids as "<0041> Tj\n".
 void append_line(ByteBuf &ops, const EncodedLine &line, const StampNames &names, double size,
-                 RunFont &current) {
-  if (line.runs.empty()) buf_str(ops, "() Tj\n");
+                 bool glyph_ids, RunFont &current) {
+  const char *open = glyph_ids ? "<" : "(";
+  const char *close = glyph_ids ? "> Tj\n" : ") Tj\n";
+  if (line.runs.empty()) {
+    buf_str(ops, open);
+    buf_str(ops, close);
+  }
   for (const TextRun &run : line.runs) {
     if (run.font != current) {
       append_font(ops, run.font == RunFont::main ? names.font : names.extra_font, size);
       buf_str(ops, " ");
       current = run.font;
     }
-    buf_str(ops, "(");
-    append_literal_codes(ops, run.codes);
-    buf_str(ops, ") Tj\n");
+    buf_str(ops, open);
+    if (glyph_ids) append_hex_codes(ops, run.codes);
+    else append_literal_codes(ops, run.codes);
+    buf_str(ops, close);
   }
 }
 
@@ -124,7 +130,7 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
       const double move[2] = {block.starts[i] - x, i == 0 ? 0.0 : -block.leading};
       append_numbers(ops, move, 2, 2);
       buf_str(ops, " Td ");
-      append_line(ops, block.lines[i], names, block.font_size, current);
+      append_line(ops, block.lines[i], names, block.font_size, block.embedded, current);
       x = block.starts[i];
     }
     buf_str(ops, "ET\nQ\n");
@@ -136,7 +142,7 @@ void text_operators(ByteBuf &ops, const StampRequest &request, int32_t gs_num, f
   // One show per line; a trailing LF ends the last line without adding one.
   for (size_t i = 0; i < block.lines.size(); ++i) {
     if (i > 0) buf_str(ops, "T* ");
-    append_line(ops, block.lines[i], names, block.font_size, current);
+    append_line(ops, block.lines[i], names, block.font_size, block.embedded, current);
   }
   buf_str(ops, "ET\nQ\n");
 }

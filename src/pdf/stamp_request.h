@@ -8,12 +8,15 @@
 enum StampKind : int32_t { STAMP_TEXT = 0, STAMP_IMAGE = 1 };
 
 struct StampPlacement;
+struct FontFace;
 
 // One stamp, built zero-filled on the export's stack for one call. Pointers
 // refer to memory owned by the export (or the host) for the call's duration.
 struct StampRequest {
   int32_t kind;                 // STAMP_TEXT, or any other value for an image
   const char *text;             // UTF-8, lines separated by '\n'; NULL or "" shows nothing
+  // The font the text is drawn in, embedded; NULL: the built-in Helvetica.
+  const FontFace *font;
   double font_size;             // points; 0 or less means 24
   float rotation;               // degrees, counter-clockwise about the origin
   int32_t color_r, color_g, color_b;  // 0..255, clamped

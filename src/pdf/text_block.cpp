@@ -44,11 +44,17 @@ bool layout_text_block(const StampRequest &request, Align align, TextBlock &b,
   b = {};
   b.font_size = stamp_font_size(request);
   b.leading = stamp_leading(request);
+  b.embedded = request.font != nullptr;
   std::vector<double> widths;
   double width = 0;
   for (const std::string_view line : text_lines(request.text)) {
     b.lines.emplace_back();
-    if (!encode_builtin_line(line, b.lines.back(), error)) return false;
+    EncodedLine &encoded_line = b.lines.back();
+    const bool encoded =
+        request.font != nullptr
+            ? encode_embedded_line(*request.font, line, encoded_line, b.glyphs, error)
+            : encode_builtin_line(line, encoded_line, error);
+    if (!encoded) return false;
     for (const TextRun &run : b.lines.back().runs)
       if (run.font == RunFont::extra) b.uses_extra_font = true;
     widths.push_back(b.lines.back().width_units * b.font_size / 1000);
@@ -57,9 +63,13 @@ bool layout_text_block(const StampRequest &request, Align align, TextBlock &b,
   const double share = align == Align::left ? 0 : align == Align::center ? 0.5 : 1;
   for (const double w : widths) b.starts.push_back((width - w) * share);
   if (!b.lines.empty()) {
+    // The embedded font's own ascent and descent, or Helvetica's.
+    const FontFace *face = request.font;
+    const double ascent = face != nullptr ? to_thousandths(*face, face->ascent) : kAscent;
+    const double descent = face != nullptr ? to_thousandths(*face, face->descent) : kDescent;
     const double n = static_cast<double>(b.lines.size());
-    b.box = {0, -(n - 1) * b.leading + kDescent * b.font_size / 1000, width,
-             kAscent * b.font_size / 1000};
+    b.box = {0, -(n - 1) * b.leading + descent * b.font_size / 1000, width,
+             ascent * b.font_size / 1000};
   }
   return true;
 }

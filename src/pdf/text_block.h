@@ -19,6 +19,8 @@ struct TextBlock {
   std::vector<EncodedLine> lines;  // without line ends
   std::vector<double> starts;      // each line's x within the block
   bool uses_extra_font = false;    // some run is drawn in the extra built-in font
+  bool embedded = false;           // drawn in the embedded font: the codes are glyph ids
+  GlyphChars glyphs;               // the embedded font's glyphs that the lines show
   BlockBox box;
 };
 

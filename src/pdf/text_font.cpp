@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/error.h"
+
 #include "pdf/byte_buf.h"
 #include "pdf/font_metrics.h"
 #include "pdf/helvetica_glyphs.h"
@@ -57,6 +59,25 @@ bool encode_builtin_line(std::string_view line, EncodedLine &out, std::string &e
   return true;
 }
 
+bool encode_embedded_line(const FontFace &face, std::string_view line, EncodedLine &out,
+                          GlyphChars &used, std::string &error) {
+  out = {};
+  std::vector<uint16_t> glyphs;
+  if (!line_glyphs(face, line, glyphs, used)) {
+    error = error_text();
+    return false;
+  }
+  if (glyphs.empty()) return true;
+  TextRun run{RunFont::main, {}};
+  for (const uint16_t g : glyphs) {
+    run.codes += static_cast<char>(g >> 8);
+    run.codes += static_cast<char>(g & 0xFF);
+    out.width_units += advance_thousandths(face, g);
+  }
+  out.runs.push_back(std::move(run));
+  return true;
+}
+
 std::string builtin_extra_font_dict() {
   return "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Type /Encoding "
          "/Differences " +
@@ -76,5 +97,14 @@ void append_literal_codes(ByteBuf &ops, std::string_view codes) {
                             static_cast<char>('0' + ((c >> 3) & 7)), static_cast<char>('0' + (c & 7))};
       buf_bytes(ops, text, sizeof text);
     }
+  }
+}
+
+void append_hex_codes(ByteBuf &ops, std::string_view codes) {
+  static const char digits[] = "0123456789ABCDEF";
+  for (const char ch : codes) {
+    const uint8_t c = static_cast<uint8_t>(ch);
+    const char text[2] = {digits[c >> 4], digits[c & 0xF]};
+    buf_bytes(ops, text, 2);
   }
 }

@@ -10,6 +10,9 @@
 // nothing; a byte that starts no UTF-8 sequence stands for its WinAnsi
 // character, so Latin-1 text reads as it always did. A character neither
 // dictionary holds is an error, never a stand-in glyph.
+//
+// An embedded font (font/font.h) draws a line as one run of glyph ids, two
+// bytes each, shown as a hexadecimal string through Identity-H.
 #pragma once
 
 #include <cstdint>
@@ -17,13 +20,16 @@
 #include <string_view>
 #include <vector>
 
-// Which of the stamp's font resources a run is drawn in.
+#include "font/font.h"
+
+// Which of the stamp's font resources a run is drawn in: the main one (the
+// built-in Helvetica, or the embedded font), or the built-in font's extra one.
 enum class RunFont : uint8_t { main = 0, extra = 1 };
 
 // A piece of a line drawn in one font.
 struct TextRun {
   RunFont font = RunFont::main;
-  std::string codes;  // the show string's bytes, one code per character
+  std::string codes;  // the show string's bytes: one code per character, two for a glyph id
 };
 
 // One line in its fonts, and its advance width in 1/1000 of the font size.
@@ -37,6 +43,11 @@ struct EncodedLine {
 // ("character U+4E2D '中' is not in the built-in font; give a font file").
 bool encode_builtin_line(std::string_view line, EncodedLine &out, std::string &error);
 
+// Returns true with the UTF-8 line encoded in the embedded font, its glyphs
+// added to used; false with error naming a character the font lacks.
+bool encode_embedded_line(const FontFace &face, std::string_view line, EncodedLine &out,
+                          GlyphChars &used, std::string &error);
+
 // The extra Helvetica's font dictionary, as written in the output.
 std::string builtin_extra_font_dict();
 
@@ -44,3 +55,7 @@ std::string builtin_extra_font_dict();
 // parentheses: delimiters escaped, bytes outside printable ASCII in octal.
 struct ByteBuf;
 void append_literal_codes(ByteBuf &ops, std::string_view codes);
+
+// Appends codes as the digits of a PDF hexadecimal string, without its
+// angle brackets.
+void append_hex_codes(ByteBuf &ops, std::string_view codes);

@@ -10,6 +10,7 @@
 
 #include "common/error.h"
 #include "flate/flate.h"
+#include "font/font.h"
 #include "pdf/body_edits.h"
 #include "pdf/dict_edit.h"
 #include "pdf/identity.h"
@@ -121,7 +122,8 @@ const char *jpeg_colour_space(int32_t components) {
 
 void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) {
   const StampObjects &n = plan.nums;
-  if (n.font_num > 0) {
+  // An embedded font's Type 0 font is among plan.objects.
+  if (n.font_num > 0 && r.font == nullptr) {
     begin_object(w, n.font_num, 0);
     put(w, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\n"
            "endobj\n");
@@ -160,6 +162,11 @@ void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) 
       }
       put_stream_body(w, r.rgb_data, r.rgb_size);
     }
+  }
+  for (const NewObject &object : plan.objects) {
+    begin_object(w, object.num, 0);
+    put(w, object.body);
+    put(w, "\nendobj\n");
   }
   for (const NewStream &stream : plan.streams) {
     begin_object(w, stream.num, 0);
@@ -312,7 +319,10 @@ void put_file_end(Writer &w, int64_t xref) {
 void write_whole(Writer &w, const StampRequest &request, const PdfDoc &doc, const StampPlan &plan,
                  int32_t last_num) {
   put(w, "%PDF-");
-  put(w, output_version(doc_bytes(doc)));
+  // A font program embedded as OpenType came with PDF 1.6.
+  std::string version = output_version(doc_bytes(doc));
+  if (request.font != nullptr && request.font->cff && version < "1.6") version = "1.6";
+  put(w, version);
   buf_bytes(w.out, kBinaryMark, sizeof kBinaryMark - 1);
   write_new_objects(w, request, plan);
   const int64_t new_objects_end = position(w);

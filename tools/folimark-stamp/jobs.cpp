@@ -41,6 +41,8 @@ folimark_options stamp_record(const Options &o) {
   r.align = o.align;
   r.layer = o.layer;
   r.space = o.space;
+  r.font_path = o.font_path.empty() ? nullptr : o.font_path.c_str();
+  r.font_index = o.font_index;
   return r;
 }
 

@@ -13,6 +13,8 @@ namespace {
 // More threads than this only add overhead: each holds a whole document in
 // memory, and no machine this runs on has so many cores to keep busy.
 constexpr long kMaxJobs = 256;
+// A font collection holds a few dozen faces at the most.
+constexpr long kMaxFontIndex = 65535;
 
 // The commands, by the bit an option names them with.
 enum : unsigned { kTextCmd = 1, kDateCmd = 2, kImageCmd = 4 };
@@ -155,6 +157,20 @@ const OptionSpec kOptionSpecs[] = {
     {"--align", 0, kTextual, true,
      [](Options &o, std::string_view v) { return set_choice(&o.align, parse_align(v)); },
      "left, center or right"},
+    {"--font", 0, kTextual, true,
+     [](Options &o, std::string_view v) {
+       o.font_path = v;
+       return !v.empty();
+     },
+     "a font file"},
+    {"--font-index", 0, kTextual, true,
+     [](Options &o, std::string_view v) {
+       const auto n = parse_count(v);
+       if (!n || *n < 0 || *n > kMaxFontIndex) return false;
+       o.font_index = static_cast<int>(*n);
+       return true;
+     },
+     "a whole number from 0 to 65535"},
     {"--scale", 0, kImageCmd, true,
      [](Options &o, std::string_view v) { return set_number(&o.scale, v, above_zero); },
      "a number above 0"},
@@ -453,6 +469,11 @@ text, text-pages and datetime:
   -c, --color COLOUR      the text's colour (default black)
       --align SIDE        left (the default), center or right: how the lines
                           stand against each other
+      --font FILE         draw the text in this TrueType or OpenType font
+                          (.ttf, .otf, .ttc), embedded with the glyphs the
+                          text uses, for any script it covers (default: the
+                          built-in Helvetica, Latin only)
+      --font-index N      the face of a .ttc collection, from 0 (default 0)
       --text TEXT         (text, text-pages) the TEXT, as an option
       --format FORMAT     (datetime) the FORMAT, as an option
 image:

@@ -47,6 +47,8 @@ struct Options {
   int align = FOLIMARK_ALIGN_LEFT;
   int layer = FOLIMARK_LAYER_OVER;
   int space = FOLIMARK_SPACE_DISPLAYED;
+  std::string font_path;  // the font file the text is drawn in; "": the built-in Helvetica
+  int font_index = 0;     // the face of a font collection
 };
 
 struct ParseResult {
