@@ -1,6 +1,6 @@
 # cmake --install: the header, the library (on Windows the DLL in bin, its
-# import library and definition file in lib), the tool, a CMake package and
-# a pkg-config file.
+# import library and definition file in lib), the tool, a CMake package, a
+# pkg-config file and the licence.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 target_include_directories(folimark INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
@@ -9,6 +9,7 @@ install(TARGETS folimark EXPORT folimark-targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/folimark.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(WIN32)
   install(FILES src/abi/folimark.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RENAME tarvello-folimark.def)
