@@ -8,6 +8,7 @@
 
 #include "colours.h"
 #include "options.h"
+#include "progress.h"
 #include "units.h"
 
 namespace {
@@ -326,4 +327,12 @@ TEST(CliOptions, NumbersIgnoreTheLocale) {
   EXPECT_DOUBLE_EQ(r.options->x, 12.5);
   EXPECT_NEAR(r.options->y, 2.5 * 72 / 25.4, 1e-9);
   EXPECT_FALSE(comma.has_value());
+}
+
+// The progress line shown on a terminal: the count, and the file's name cut
+// at its start when the line would be too long.
+TEST(CliOptions, ProgressLine) {
+  EXPECT_EQ(cli::progress_line(3, 10, "a.pdf", 78), "[3/10] a.pdf");
+  EXPECT_EQ(cli::progress_line(1, 2, "folder/long-name.pdf", 16), "[1/2] ...ame.pdf");
+  EXPECT_EQ(cli::progress_line(1, 2, "x.pdf", 3), "[1/2] ...");
 }
