@@ -1,6 +1,6 @@
 # cmake --install: the header, the library (on Windows the DLL in bin, its
-# import library and definition file in lib), the tool, a CMake package and
-# a pkg-config file.
+# import library and definition file in lib), the tool, a CMake package, a
+# pkg-config file, the tool's manual page and the licence.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 target_include_directories(folimark INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
@@ -9,11 +9,17 @@ install(TARGETS folimark EXPORT folimark-targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/folimark.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(WIN32)
   install(FILES src/abi/folimark.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RENAME tarvello-folimark.def)
 endif()
 install(TARGETS folimark-stamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT CMAKE_CROSSCOMPILING)
+  # A build of the library and the tool alone does not make the page.
+  install(FILES ${PROJECT_BINARY_DIR}/tools/folimark-stamp.1 OPTIONAL
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 if(NOT WIN32 AND NOT APPLE)
   # The installed tool finds the library beside it, wherever the prefix is.
   set_target_properties(folimark-stamp PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")

@@ -9,60 +9,22 @@ code and its message, and the version.
 Exit status 0 when every check held."""
 import ctypes
 import os
-import struct
 import sys
-import zlib
 
 KIND_TEXT, KIND_DATETIME, KIND_PICTURE = 0, 1, 2
 ANCHOR_TOP_RIGHT, ANCHOR_CENTER = 8, 4
 OK, ERROR_ARGUMENT, ERROR_READ = 0, 1, 2
 
 
-class Options(ctypes.Structure):
-    _fields_ = [
-        ("size", ctypes.c_uint32),
-        ("kind", ctypes.c_int32),
-        ("input_path", ctypes.c_char_p),
-        ("input_data", ctypes.c_void_p),
-        ("input_size", ctypes.c_size_t),
-        ("output_path", ctypes.c_char_p),
-        ("text", ctypes.c_char_p),
-        ("picture_path", ctypes.c_char_p),
-        ("picture_data", ctypes.c_void_p),
-        ("picture_size", ctypes.c_size_t),
-        ("pages", ctypes.c_char_p),
-        ("x", ctypes.c_double),
-        ("y", ctypes.c_double),
-        ("font_size", ctypes.c_double),
-        ("opacity", ctypes.c_double),
-        ("rotation", ctypes.c_double),
-        ("scale", ctypes.c_double),
-        ("width", ctypes.c_double),
-        ("height", ctypes.c_double),
-        ("red", ctypes.c_int32),
-        ("green", ctypes.c_int32),
-        ("blue", ctypes.c_int32),
-        ("anchor", ctypes.c_int32),
-        ("align", ctypes.c_int32),
-        ("layer", ctypes.c_int32),
-        ("space", ctypes.c_int32),
-        ("font_path", ctypes.c_char_p),
-        ("font_data", ctypes.c_void_p),
-        ("font_data_size", ctypes.c_size_t),
-        ("font_index", ctypes.c_int32),
-    ]
+# The record as the Python package declares it, field for field, and the
+# package tests' pictures.
+PYTHON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bindings", "python")
+sys.path[:0] = [os.path.join(PYTHON, "src"), os.path.join(PYTHON, "tests")]
+from folimark._native import Options  # noqa: E402
+from pictures import png_bytes  # noqa: E402
+
 
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
-
-
-def png_bytes(width, height):
-    """A gray picture, written with zlib."""
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    rows = b"".join(b"\0" + bytes((x * 7) % 256 for x in range(width)) for _ in range(height))
-    header = struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
-            + chunk(b"IEND", b""))
 
 
 def main():

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
+
+#include "progress.h"
 
 namespace cli {
 
@@ -46,10 +50,39 @@ folimark_options stamp_record(const Options &o) {
   return r;
 }
 
-std::vector<FileResult> stamp_files(const Options &o, long jobs) {
+namespace {
+
+// The progress line on standard error, shared by the threads.
+struct Progress {
+  bool on = false;
+  std::mutex lock;
+  size_t done = 0;
+  size_t shown = 0;  // the length of the line now on the terminal
+
+  void file_done(size_t total, const std::string &name) {
+    if (!on) return;
+    const std::lock_guard<std::mutex> hold(lock);
+    const std::string line = progress_line(++done, total, name, 78);
+    std::fprintf(stderr, "\r%s%*s", line.c_str(),
+                 static_cast<int>(shown > line.size() ? shown - line.size() : 0), "");
+    std::fflush(stderr);
+    shown = line.size();
+  }
+  void clear() {
+    if (!on || shown == 0) return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown), "");
+    std::fflush(stderr);
+  }
+};
+
+}  // namespace
+
+std::vector<FileResult> stamp_files(const Options &o, long jobs, bool progress) {
   const size_t count = o.inputs.size();
   std::vector<FileResult> results(count);
   std::atomic<size_t> next{0};
+  Progress shown;
+  shown.on = progress;
   // Each thread takes the next file not yet taken; the library keeps each
   // thread's error apart, and no two files share an output.
   const auto work = [&] {
@@ -65,6 +98,7 @@ std::vector<FileResult> stamp_files(const Options &o, long jobs) {
         result.code = FOLIMARK_ERROR_MEMORY;
         result.message = o.inputs[i] + ": out of memory";
       }
+      shown.file_done(count, o.inputs[i]);
     }
   };
   const size_t threads = std::min(count, static_cast<size_t>(std::max(jobs, 1L)));
@@ -79,6 +113,7 @@ std::vector<FileResult> stamp_files(const Options &o, long jobs) {
   }
   work();
   for (std::thread &t : pool) t.join();
+  shown.clear();
   return results;
 }
 

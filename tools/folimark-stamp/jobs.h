@@ -22,7 +22,9 @@ struct FileResult {
 };
 
 // Returns the result of stamping each of o.inputs into the output beside
-// it, up to `jobs` files at a time, in the order of the inputs.
-std::vector<FileResult> stamp_files(const Options &o, long jobs);
+// it, up to `jobs` files at a time, in the order of the inputs. With
+// `progress`, a line on standard error counts the files done and names the
+// last one, rewritten in place (for a terminal), and is cleared at the end.
+std::vector<FileResult> stamp_files(const Options &o, long jobs, bool progress);
 
 }  // namespace cli

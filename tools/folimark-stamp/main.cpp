@@ -18,6 +18,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -42,6 +44,15 @@ bool write_standard_output(const unsigned char *data, size_t size) {
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
   return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
+// Returns true when standard error is a terminal, where progress is shown.
+bool stderr_is_terminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
 }
 
 // Stamps one document, either end a path or "-" for the standard streams.
@@ -83,7 +94,7 @@ int stamp_one(const cli::Options &o) {
 int stamp_several(const cli::Options &o) {
   const long jobs =
       o.jobs > 0 ? o.jobs : std::max(1L, static_cast<long>(std::thread::hardware_concurrency()));
-  const std::vector<cli::FileResult> results = cli::stamp_files(o, jobs);
+  const std::vector<cli::FileResult> results = cli::stamp_files(o, jobs, stderr_is_terminal());
   size_t failed = 0;
   for (size_t i = 0; i < results.size(); ++i) {
     if (results[i].code == FOLIMARK_OK) continue;
