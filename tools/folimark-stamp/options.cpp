@@ -99,7 +99,7 @@ bool set_text(Options &o, std::string_view value) {
 // One option: its names, the commands it applies to, and how its value is
 // read. `set` returns false when the value is wrong; `form` then says what a
 // good one looks like.
-struct OptionSpec {
+struct OptionRule {
   std::string_view name;
   char letter;  // the one-letter form, or 0
   unsigned commands;
@@ -108,7 +108,7 @@ struct OptionSpec {
   std::string_view form;
 };
 
-const OptionSpec kOptionSpecs[] = {
+const OptionRule kOptionRules[] = {
     {"--x", 'x', kEvery, true, [](Options &o, std::string_view v) { return set_length(&o.x, v, any_value); },
      kLengthForm},
     {"--y", 'y', kEvery, true, [](Options &o, std::string_view v) { return set_length(&o.y, v, any_value); },
@@ -216,11 +216,11 @@ const OptionSpec kOptionSpecs[] = {
      "a whole number from 1 to 256"},
 };
 
-const OptionSpec *find_option(std::string_view name) {
-  for (const OptionSpec &spec : kOptionSpecs) {
-    if (spec.name == name) return &spec;
-    if (spec.letter != 0 && name.size() == 2 && name[0] == '-' && name[1] == spec.letter)
-      return &spec;
+const OptionRule *find_option(std::string_view name) {
+  for (const OptionRule &rule : kOptionRules) {
+    if (rule.name == name) return &rule;
+    if (rule.letter != 0 && name.size() == 2 && name[0] == '-' && name[1] == rule.letter)
+      return &rule;
   }
   return nullptr;
 }
@@ -380,19 +380,19 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
       break;
     }
     const OptionWords words = split_option(arg);
-    const OptionSpec *spec = find_option(words.name);
-    if (spec == nullptr) {
+    const OptionRule *rule = find_option(words.name);
+    if (rule == nullptr) {
       result.error = "unknown option " + std::string(words.name) + " (try --help)";
       return result;
     }
-    if ((spec->commands & info->bit) == 0) {
-      result.error = std::string(spec->name) + " does not apply to " + args[0] + " (try --help)";
+    if ((rule->commands & info->bit) == 0) {
+      result.error = std::string(rule->name) + " does not apply to " + args[0] + " (try --help)";
       return result;
     }
     std::string_view value;
-    if (!spec->takes_value) {
+    if (!rule->takes_value) {
       if (words.value) {
-        result.error = std::string(spec->name) + " takes no value";
+        result.error = std::string(rule->name) + " takes no value";
         return result;
       }
     } else if (words.value) {
@@ -404,16 +404,16 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
       return result;
     }
     const Destination before = o.destination;
-    if (!spec->set(o, value)) {
-      result.error = "bad value '" + std::string(value) + "' for " + std::string(spec->name) +
-                     ": give " + std::string(spec->form);
+    if (!rule->set(o, value)) {
+      result.error = "bad value '" + std::string(value) + "' for " + std::string(rule->name) +
+                     ": give " + std::string(rule->form);
       return result;
     }
     if (before != Destination::file && o.destination != before) {
       result.error = "--in-place and --output-dir exclude each other";
       return result;
     }
-    if (spec->name == "--scale") scale_given = true;
+    if (rule->name == "--scale") scale_given = true;
   }
   if (scale_given && (o.width > 0 || o.height > 0)) {
     result.error = "--scale and --width or --height exclude each other";
