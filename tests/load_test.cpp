@@ -574,7 +574,6 @@ TEST(LoadMessages, AValidDocumentLoads) {
   EXPECT_EQ(l.doc.root_num, 1);
   EXPECT_EQ(l.doc.startxref_seen, 1);
   EXPECT_EQ(l.doc.max_obj_num, 7);
-  EXPECT_EQ(l.doc.data[l.doc.length], 0);
   for (const ObjEntry &e : l.doc.objs) {
     EXPECT_GE(e.endobj_pos, 0) << e.num;
     if (e.is_stream) {

@@ -406,9 +406,8 @@ int load_document_bytes(std::unique_ptr<uint8_t[]> bytes, int64_t size, const ch
 int load_document_bytes(Bytes input, const char *name, PdfDoc &doc) {
   if (input.size() > static_cast<size_t>(kMaxInputSize))
     return set_error(ErrorCode::unsupported, "file too large (2 GiB or more are not supported): %s", name);
-  auto copy = std::make_unique<uint8_t[]>(input.size() + 1);
+  auto copy = std::make_unique_for_overwrite<uint8_t[]>(input.size());
   if (!input.empty()) std::memcpy(copy.get(), input.data(), input.size());
-  copy[input.size()] = 0;
   return load_document_bytes(std::move(copy), static_cast<int64_t>(input.size()), name, doc);
 }
 

@@ -17,8 +17,8 @@
 int load_document(const char *input_path, PdfDoc &doc);
 
 // The same for a document held in memory: name stands for it in messages.
-// The first form copies the bytes; the second takes over a block of size
-// bytes followed by one more (a NUL), as the file reader makes it.
+// The first form copies the bytes; the second takes over a block of exactly
+// size bytes, as the file reader makes it.
 int load_document_bytes(Bytes input, const char *name, PdfDoc &doc);
 int load_document_bytes(std::unique_ptr<uint8_t[]> bytes, int64_t size, const char *name,
                         PdfDoc &doc);

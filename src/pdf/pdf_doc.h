@@ -51,7 +51,7 @@ struct BodyEdit {
 };
 
 struct PdfDoc {
-  std::unique_ptr<uint8_t[]> file;  // the input file followed by one NUL byte
+  std::unique_ptr<uint8_t[]> file;  // exactly the input file
   uint8_t *data = nullptr;          // file.get()
   int32_t length = 0;
   std::vector<ObjEntry> objs;

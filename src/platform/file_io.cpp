@@ -188,10 +188,11 @@ bool rename_over(const std::string &from, const char *to) {
 
 namespace {
 
-// Reads the whole file at path into a block of size + 1 bytes obtained from
-// allocate(n), which returns an owner of the block or an empty one when
-// memory runs out. The byte after the contents is set to NUL. Both readers
-// below share this, differing only in where the block comes from.
+// Reads the whole file at path into a block of exactly its size obtained
+// from allocate(n), which returns an owner of the block or an empty one when
+// memory runs out. No byte follows the contents, so a reader that runs past
+// the end is caught by the sanitizers. Both readers below share this,
+// differing only in where the block comes from.
 template <typename Result, typename Allocate>
 Result read_file_into(const char *path, Allocate allocate) {
   Result result;
@@ -220,7 +221,7 @@ Result read_file_into(const char *path, Allocate allocate) {
     result.size = size;
     return result;
   }
-  result.bytes = allocate(static_cast<size_t>(size) + 1);
+  result.bytes = allocate(static_cast<size_t>(size));
   if (!result.bytes) {
     result.status = ReadStatus::out_of_memory;
     return result;
@@ -231,7 +232,6 @@ Result read_file_into(const char *path, Allocate allocate) {
     result.status = ReadStatus::read_failed;
     return result;
   }
-  result.bytes.get()[static_cast<size_t>(size)] = 0;
   result.size = size;
   return result;
 }

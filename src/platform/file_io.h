@@ -34,7 +34,7 @@ enum class ReadStatus { ok, cannot_open, empty, too_large, out_of_memory, read_f
 struct ReadResult {
   ReadStatus status = ReadStatus::ok;
   int error_number = 0;              // errno when the file could not be opened
-  std::unique_ptr<uint8_t[]> bytes;  // the contents followed by one NUL byte
+  std::unique_ptr<uint8_t[]> bytes;  // exactly the contents
   int64_t size = 0;
 };
 
@@ -55,7 +55,7 @@ struct FreeBlock {
 struct MallocReadResult {
   ReadStatus status = ReadStatus::ok;
   int error_number = 0;
-  std::unique_ptr<uint8_t, FreeBlock> bytes;  // the contents followed by one NUL byte
+  std::unique_ptr<uint8_t, FreeBlock> bytes;  // exactly the contents
   int64_t size = 0;
 };
 
