@@ -179,8 +179,14 @@ void read_trailer_keys(PdfDoc &doc, const std::vector<int32_t> &newest_first) {
       if (doc.root_num < 0) doc.root_num = static_cast<int32_t>(dict_key_int(s, t, end, "Root", -1));
     }
     if (doc.info_num < 0) doc.info_num = dict_key_ref(s, t, end, "Info");
-    if (!doc.encrypted && find_dict_key(s.first(static_cast<size_t>(end)), t, end, "Encrypt") >= 0)
+    if (!doc.encrypted && find_dict_key(s.first(static_cast<size_t>(end)), t, end, "Encrypt") >= 0) {
       doc.encrypted = 1;
+      doc.encrypt_num = dict_key_ref(s, t, end, "Encrypt");
+      if (doc.encrypt_num < 0) {
+        const int32_t v = key_value_pos(s, t, end, "Encrypt");
+        if (v >= 0 && v + 1 < end && s[v] == '<' && s[v + 1] == '<') doc.encrypt_pos = v;
+      }
+    }
     if (doc.trailer_id.empty()) {
       const int32_t v = key_value_pos(s, t, end, "ID");
       if (v >= 0) {

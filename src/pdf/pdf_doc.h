@@ -63,6 +63,11 @@ struct PdfDoc {
   int32_t root_num = -1;
   int32_t info_num = -1;
   int32_t encrypted = 0;
+  // Where the newest trailer's /Encrypt dictionary is: the number of the
+  // object that holds it, or -1 and the position in the file of a
+  // dictionary written in the trailer itself (-1 when neither).
+  int32_t encrypt_num = -1;
+  int32_t encrypt_pos = -1;
   int32_t catalog_num = -1;
   int32_t out_info_num = -1;
   int64_t size = -1;         // the newest trailer's /Size, -1 if none
