@@ -82,10 +82,13 @@ struct AesKey {
 
 // Returns false, leaving rounds 0, for a key that is not 16 or 32 bytes.
 bool aes_set_key(AesKey &k, Bytes key);
+// One block; in and out may be the same. With a key aes_set_key did not
+// accept, out is all zeros.
 void aes_encrypt_block(const AesKey &k, const uint8_t in[16], uint8_t out[16]);
 void aes_decrypt_block(const AesKey &k, const uint8_t in[16], uint8_t out[16]);
 // CBC over whole blocks, in place; iv is the 16-byte initialisation vector.
-// Returns false, changing nothing, when data is not a multiple of 16 bytes.
+// Returns false, changing nothing, when data is not a multiple of 16 bytes
+// or the key was not accepted.
 bool aes_cbc_encrypt(const AesKey &k, const uint8_t iv[16], std::span<uint8_t> data);
 bool aes_cbc_decrypt(const AesKey &k, const uint8_t iv[16], std::span<uint8_t> data);
 

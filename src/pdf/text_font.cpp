@@ -83,28 +83,3 @@ std::string builtin_extra_font_dict() {
          "/Differences " +
          helvetica_extra_differences() + " >> >>";
 }
-
-void append_literal_codes(ByteBuf &ops, std::string_view codes) {
-  for (const char ch : codes) {
-    const uint8_t c = static_cast<uint8_t>(ch);
-    if (c == '(' || c == ')' || c == '\\') {
-      const char text[2] = {'\\', static_cast<char>(c)};
-      buf_bytes(ops, text, 2);
-    } else if (c >= 0x20 && c <= 0x7E) {
-      buf_bytes(ops, &c, 1);
-    } else {
-      const char text[4] = {'\\', static_cast<char>('0' + (c >> 6)),
-                            static_cast<char>('0' + ((c >> 3) & 7)), static_cast<char>('0' + (c & 7))};
-      buf_bytes(ops, text, sizeof text);
-    }
-  }
-}
-
-void append_hex_codes(ByteBuf &ops, std::string_view codes) {
-  static const char digits[] = "0123456789ABCDEF";
-  for (const char ch : codes) {
-    const uint8_t c = static_cast<uint8_t>(ch);
-    const char text[2] = {digits[c >> 4], digits[c & 0xF]};
-    buf_bytes(ops, text, 2);
-  }
-}

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "font/font.h"
+#include "pdf/string_value.h"  // the show strings' writers
 
 // Which of the stamp's font resources a run is drawn in: the main one (the
 // built-in Helvetica, or the embedded font), or the built-in font's extra one.
@@ -50,12 +51,3 @@ bool encode_embedded_line(const FontFace &face, std::string_view line, EncodedLi
 
 // The extra Helvetica's font dictionary, as written in the output.
 std::string builtin_extra_font_dict();
-
-// Appends codes as the bytes of a PDF literal string, without its
-// parentheses: delimiters escaped, bytes outside printable ASCII in octal.
-struct ByteBuf;
-void append_literal_codes(ByteBuf &ops, std::string_view codes);
-
-// Appends codes as the digits of a PDF hexadecimal string, without its
-// angle brackets.
-void append_hex_codes(ByteBuf &ops, std::string_view codes);

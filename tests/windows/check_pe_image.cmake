@@ -32,7 +32,8 @@ function(expect_only_system_dlls file allowed)
   message(STATUS "${file} imports: ${dlls}")
 endfunction()
 
-set(system_dlls kernel32.dll msvcrt.dll)
+# bcrypt.dll gives random bytes; Windows has it since Vista.
+set(system_dlls kernel32.dll msvcrt.dll bcrypt.dll)
 expect_only_system_dlls(${DLL} "${system_dlls}")
 expect_only_system_dlls(${TOOL} "${system_dlls};tarvello-folimark.dll")
 
