@@ -3,12 +3,20 @@
 // the encryption of strings and streams, judged by qpdf on files it
 // encrypts and on the corpus.
 #include <gtest/gtest.h>
-
+#include <zlib.h>
+#include <cctype>
+#include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "pdf/byte_buf.h"
+#include "pdf/dict_values.h"
+#include "pdf/load.h"
 #include "pdf/string_value.h"
+#include "security/security.h"
+#include "support/e2e_oracles.h"
 
 namespace {
 
@@ -101,6 +109,95 @@ TEST(StringValue, WrittenFormsReadBack) {
       EXPECT_EQ(out, bytes);
     }
   }
+}
+
+// ---- The /Encrypt dictionary ----------------------------------------------
+
+// An encrypted file as the engine reads it: the object index, the
+// /Encrypt dictionary's entries and the file's first /ID string.
+struct Encrypted {
+  PdfDoc doc;
+  bool read = false;  // the dictionary was found and read
+  std::string why;    // when not
+  EncryptParams params;
+  std::string id0;
+};
+
+// Loads an encrypted file's objects. The loader stops after the object
+// index for an encrypted file today; this is the one place that knows.
+Encrypted open_encrypted(const std::string &bytes) {
+  Encrypted e;
+  clear_error();
+  load_document_bytes(bytes_of(bytes), "encrypted.pdf", e.doc);
+  if (!e.doc.encrypted) {
+    e.why = "not encrypted";
+    return e;
+  }
+  const DictRange dict = encrypt_dict_range(e.doc);
+  e.read = dict.present ? read_encrypt_params(e.doc, dict, e.params, e.why)
+                        : (e.why = "the /Encrypt dictionary is missing", false);
+  e.id0 = first_file_id(e.doc.trailer_id);
+  return e;
+}
+
+// A file whose /Encrypt dictionary is the given one, as object 9 or in the
+// trailer itself; object 10 holds 7, object 11 a short string and object
+// 12 a crypt filter, for entries that refer to them.
+std::string with_encrypt(const std::string &dict, bool in_trailer) {
+  return testpdf::build({{1, 0, "<< /Type /Catalog /Pages 2 0 R >>"},
+                         {2, 0, "<< /Type /Pages /Kids [] /Count 0 >>"},
+                         {9, 0, dict},
+                         {10, 0, "7"},
+                         {11, 0, "(short)"},
+                         {12, 0, "<< /CFM /AESV2 >>"}},
+                        1,
+                        {.trailer_extra = "/Encrypt " + (in_trailer ? dict : "9 0 R"s) +
+                                          " /ID [<00112233445566778899aabbccddeeff><00>]"});
+}
+
+// The entries as written: references followed, escapes in names and
+// strings read, /P written unsigned taken as 32 bits, crypt filters listed.
+TEST(EncryptParams, ReadsTheEntries) {
+  const std::string dict =
+      "<< /Filter /Standard /V 4 /R 10 0 R /Length 128 /P 4294967292 /O (ab\\051) /U <0102> "
+      "/EncryptMetadata false /CF << /StdCF 12 0 R /Id#46 << /CFM /None >> >> /StmF /StdCF "
+      "/StrF /Id#46 >>";
+  for (const bool in_trailer : {false, true}) {
+    const Encrypted e = open_encrypted(with_encrypt(dict, in_trailer));
+    ASSERT_TRUE(e.read) << e.why;
+    const EncryptParams &p = e.params;
+    EXPECT_EQ(p.filter, "Standard");
+    EXPECT_EQ(p.v, 4);
+    EXPECT_EQ(p.r, 7);
+    EXPECT_TRUE(p.length_given);
+    EXPECT_EQ(p.length_bits, 128);
+    EXPECT_TRUE(p.p_given);
+    EXPECT_EQ(p.p, -4);
+    EXPECT_EQ(p.o, "ab)");
+    EXPECT_EQ(p.u, "\x01\x02");
+    EXPECT_FALSE(p.encrypt_metadata);
+    EXPECT_EQ(p.stm_f, "StdCF");
+    EXPECT_EQ(p.str_f, "IdF");
+    EXPECT_EQ(p.eff, "StdCF");
+    ASSERT_EQ(p.crypt_filters.size(), 2u);
+    EXPECT_EQ(p.crypt_filters[0].name + " " + p.crypt_filters[0].cfm, "StdCF AESV2");
+    EXPECT_EQ(p.crypt_filters[1].name + " " + p.crypt_filters[1].cfm, "IdF None");
+    EXPECT_EQ(e.id0, "\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff"s);
+    CryptMethod m = CryptMethod::rc4;
+    std::string why;
+    EXPECT_TRUE(crypt_filter_method(p, "IdF", m, why));
+    EXPECT_EQ(m, CryptMethod::identity);
+    EXPECT_TRUE(crypt_filter_method(p, "StdCF", m, why));
+    EXPECT_EQ(m, CryptMethod::aesv2);
+  }
+  const Encrypted bare = open_encrypted(with_encrypt("<< /Filter /Standard >>", false));
+  ASSERT_TRUE(bare.read) << bare.why;
+  EXPECT_EQ(bare.params.r, 0);
+  EXPECT_FALSE(bare.params.length_given);
+  EXPECT_EQ(bare.params.length_bits, 40);
+  EXPECT_FALSE(bare.params.p_given);
+  EXPECT_TRUE(bare.params.encrypt_metadata);
+  EXPECT_EQ(bare.params.stm_f + bare.params.str_f + bare.params.eff, "IdentityIdentityIdentity");
 }
 
 }  // namespace
