@@ -72,3 +72,46 @@ std::string first_file_id(std::string_view trailer_id);
 // not supported. Streams with a /Crypt filter name theirs in /DecodeParms.
 bool crypt_filter_method(const EncryptParams &params, std::string_view name, CryptMethod &out,
                          std::string &why);
+
+// What decrypts and encrypts the document's objects once a password has
+// been accepted.
+struct SecurityKey {
+  std::vector<uint8_t> file_key;  // 5 to 16 bytes for revisions 2-4, 32 for 5 and 6
+  CryptMethod strings = CryptMethod::identity;
+  CryptMethod streams = CryptMethod::identity;
+  CryptMethod embedded_files = CryptMethod::identity;  // streams of embedded files
+  bool encrypt_metadata = true;  // false: metadata streams are not encrypted
+  bool owner = false;            // the owner password was given
+  int32_t permissions = 0;       // /P: the user's permission bits
+  int32_t revision = 0;
+  // Revisions 5 and 6: whether the encrypted copy of the permissions in
+  // /Perms reads back and states the same bits as /P. When it reads back
+  // but differs, permissions holds only the bits both grant.
+  bool perms_match = true;
+};
+
+// The outcome of authentication.
+enum class Authentication {
+  user,         // the password is the user password
+  owner,        // the password is the owner password (also when it is both)
+  wrong,        // it is neither
+  unsupported,  // another handler, revision or method: no password can open it here
+  damaged,      // the dictionary's key strings are missing or too short
+};
+
+// Returns how password (UTF-8, as the caller gives it) opens the document
+// of params and id0 (first_file_id), with out filled for user and owner and
+// why set for the others. The owner password is tried before the user
+// password.
+Authentication authenticate(const EncryptParams &params, std::string_view id0,
+                            std::string_view password, SecurityKey &out, std::string &why);
+
+// The permission bit that allows changing the document's contents (bit 4
+// of /P); the others are for readers.
+inline constexpr int32_t kPermissionModify = 1 << 3;
+
+// Returns true when the key allows changing the document: the owner
+// password was given, or the user permissions allow it.
+inline bool may_modify(const SecurityKey &key) {
+  return key.owner || (key.permissions & kPermissionModify) != 0;
+}
