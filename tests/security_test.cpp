@@ -354,7 +354,7 @@ struct Refusal {
   bool in_trailer;
   bool read;  // whether the dictionary reads at all
   Authentication as;
-  std::string why;  // a part of the message
+  std::string why;  // words the message holds
 };
 
 const std::string kPubSec =
@@ -521,6 +521,178 @@ TEST(QpdfCorpus, EncryptedFilesOpenAsQpdfOpensThem) {
     }
   }
   EXPECT_GT(seen, 0);
+}
+
+// ---- Strings and streams --------------------------------------------------
+
+// Returns zlib data inflated, or "<damaged>".
+std::string inflated(const std::vector<uint8_t> &data) {
+  std::string out(1 << 20, '\0');
+  uLongf size = static_cast<uLongf>(out.size());
+  if (uncompress(reinterpret_cast<Bytef *>(out.data()), &size, data.data(),
+                 static_cast<uLong>(data.size())) != Z_OK)
+    return "<damaged>";
+  out.resize(size);
+  return out;
+}
+
+// The first page's content stream and the /Title of the document's /Info.
+const ObjEntry *first_content(const PdfDoc &doc) {
+  for (const ObjEntry &e : doc.objs) {
+    const DictRange r = dict_range(doc, e);
+    if (!r.present || !dict_type_is(r.bytes, r.start, r.end, "Page")) continue;
+    return find_obj(doc, dict_key_ref(r.bytes, r.start, r.end, "Contents"));
+  }
+  return nullptr;
+}
+
+Bytes stream_data(const PdfDoc &doc, const ObjEntry &e) {
+  return doc_bytes(doc).subspan(static_cast<size_t>(e.data_pos),
+                                static_cast<size_t>(e.data_end - e.data_pos));
+}
+
+std::string info_title(const PdfDoc &doc) {
+  const ObjEntry *info = find_obj(doc, doc.info_num);
+  if (info == nullptr) return "<no /Info>";
+  const DictRange r = dict_range(doc, *info);
+  std::string title;
+  read_string_value(r.bytes, key_value_pos(r.bytes, r.start, r.end, "Title"), title);
+  return title;
+}
+
+// Returns a document of one page under the /Encrypt dictionary and /ID of
+// e: the content stream's data and the title's bytes as they are given
+// (encrypted by the caller).
+std::string under_same_encryption(const Encrypted &e, const std::vector<uint8_t> &content,
+                                  const std::vector<uint8_t> &title) {
+  const DictRange dict = encrypt_dict_range(e.doc);
+  const std::string dict_text(reinterpret_cast<const char *>(dict.bytes.data()) + dict.start,
+                              static_cast<size_t>(find_dict_close(dict.bytes, dict.start, 0) - dict.start));
+  ByteBuf hex_title;
+  append_hex_string(hex_title, text_of(title));
+  std::vector<testpdf::Object> objects =
+      one_page(testpdf::stream("", text_of(content)),
+               "<< /Title " + std::string(reinterpret_cast<const char *>(hex_title.data), hex_title.length) + " >>");
+  objects.push_back({7, 0, dict_text});
+  return testpdf::build(objects, 1, {.trailer_extra = "/Info 6 0 R /Encrypt 7 0 R /ID " + e.doc.trailer_id});
+}
+
+// The content stream and a string decrypt to what qpdf encrypted.
+TEST_P(QpdfEncrypted, Decrypts) {
+  const Variant &v = GetParam();
+  SecurityKey key;
+  ASSERT_TRUE(open_as(v.user, Authentication::user, key));
+  const ObjEntry *content = first_content(e_.doc);
+  ASSERT_NE(content, nullptr);
+  std::vector<uint8_t> plain;
+  ASSERT_TRUE(decrypt_data(key, key.streams, content->num, content->gen, stream_data(e_.doc, *content), plain));
+  const testtool::ToolResult shown = e2e::must_run(
+      {e2e::tools().qpdf, "--show-object=" + std::to_string(content->num), "--filtered-stream-data",
+       "--password=" + v.owner, path_});
+  EXPECT_EQ(inflated(plain), shown.out);
+  EXPECT_EQ(shown.out, kPageText);
+
+  const ObjEntry *info = find_obj(e_.doc, e_.doc.info_num);
+  ASSERT_NE(info, nullptr);
+  const std::string title = info_title(e_.doc);
+  ASSERT_TRUE(decrypt_data(key, key.strings, info->num, info->gen, bytes_of(title), plain));
+  EXPECT_EQ(text_of(plain), kTitle);
+}
+
+// What encrypt_data makes decrypts back, and qpdf reads it: a file of our
+// own objects under the same /Encrypt dictionary and /ID, its content
+// stream and title encrypted here.
+TEST_P(QpdfEncrypted, WhatWeEncryptQpdfDecrypts) {
+  const Variant &v = GetParam();
+  SecurityKey key;
+  ASSERT_TRUE(open_as(v.owner, Authentication::owner, key));
+  const std::string content = "BT /F1 30 Tf 72 600 Td (Stamped after opening) Tj ET";
+  const std::string title = "Encrypted \x01\xFF here";
+  std::vector<uint8_t> sealed, sealed_title, back;
+  ASSERT_TRUE(encrypt_data(key, key.streams, 5, 0, bytes_of(content), sealed));
+  ASSERT_TRUE(encrypt_data(key, key.strings, 6, 0, bytes_of(title), sealed_title));
+  ASSERT_TRUE(decrypt_data(key, key.streams, 5, 0, sealed, back));
+  EXPECT_EQ(text_of(back), content);
+  if (key.streams == CryptMethod::aesv2 || key.streams == CryptMethod::aesv3) {
+    std::vector<uint8_t> again;
+    ASSERT_TRUE(encrypt_data(key, key.streams, 5, 0, bytes_of(content), again));
+    EXPECT_NE(again, sealed) << "each encryption takes a fresh IV";
+    EXPECT_EQ(sealed.size(), 16 + (content.size() / 16 + 1) * 16);
+  }
+
+  const std::string file = under_same_encryption(e_, sealed, sealed_title);
+  ours_ = testpdf::temp_path(std::string(v.name) + "-ours.pdf");
+  decrypted_ = testpdf::temp_path(std::string(v.name) + "-ours-plain.pdf");
+  testpdf::write_file(ours_, file);
+  e2e::must_run({e2e::tools().qpdf, "--password=" + v.user, "--decrypt", "--object-streams=disable",
+                 "--stream-data=uncompress", ours_, decrypted_});
+  EXPECT_EQ(e2e::qpdf_problems(decrypted_), "");
+  const Encrypted plain = open_encrypted(testpdf::read_file(decrypted_));
+  EXPECT_EQ(plain.why, "not encrypted");
+  const ObjEntry *c = first_content(plain.doc);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(text_of({stream_data(plain.doc, *c).begin(), stream_data(plain.doc, *c).end()}), content);
+  EXPECT_EQ(info_title(plain.doc), title);
+}
+
+// AES data cut inside a block, with bytes beyond its last block, without
+// its padding block (the last byte then no valid padding), or no longer
+// than an IV decrypts to what qpdf makes of it.
+class OddAesData : public QpdfEncrypted {};
+
+TEST_P(OddAesData, ReadsAsQpdfReadsIt) {
+  const Variant &v = GetParam();
+  SecurityKey key;
+  ASSERT_TRUE(open_as("", Authentication::user, key));
+  std::string content = "0 0 m 90 90 l S %";
+  content.resize(32, '.');
+  std::vector<uint8_t> sealed;  // IV, two blocks of data, one of padding
+  ASSERT_TRUE(encrypt_data(key, key.streams, 5, 0, bytes_of(content), sealed));
+  const auto first = [&sealed](size_t n) { return std::vector<uint8_t>(sealed.begin(), sealed.begin() + n); };
+  std::vector<uint8_t> extra = sealed;
+  extra.insert(extra.end(), {'A', 'B', 'C', 'D', 'E'});
+  const std::pair<const char *, std::vector<uint8_t>> cases[] = {
+      {"cut inside a block", first(sealed.size() - 5)}, {"bytes beyond", extra},
+      {"no padding block", first(48)}, {"IV only", first(16)}, {"short of an IV", first(10)}};
+  ours_ = testpdf::temp_path(std::string(v.name) + "-odd.pdf");
+  for (const auto &[what, data] : cases) {
+    testpdf::write_file(ours_, under_same_encryption(e_, data, {}));
+    const testtool::ToolResult shown =
+        testtool::run({e2e::tools().qpdf, "--show-object=5", "--filtered-stream-data", ours_});
+    std::vector<uint8_t> plain;
+    ASSERT_TRUE(decrypt_data(key, key.streams, 5, 0, data, plain));
+    EXPECT_EQ(text_of(plain), shown.out) << what;
+  }
+}
+
+// The AES variants with the empty user password.
+std::vector<Variant> aes_variants() {
+  std::vector<Variant> out;
+  for (const Variant &v : kVariants)
+    if (v.method != CryptMethod::rc4 && v.user.empty()) out.push_back(v);
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, OddAesData, testing::ValuesIn(aes_variants()), variant_name);
+
+// A key the data's method does not fit decrypts nothing; nor does AES data
+// shorter than its IV. Data cut inside a block, or with padding that is not
+// valid, is read as other readers read it.
+TEST(ObjectCrypt, OddData) {
+  SecurityKey rc4_key;
+  rc4_key.file_key.assign(16, 0x42);
+  SecurityKey aes256_key;
+  aes256_key.file_key.assign(32, 0x42);
+  std::vector<uint8_t> out = {1};
+  const std::string data = "sixteen bytes!!!";
+  EXPECT_FALSE(decrypt_data(rc4_key, CryptMethod::aesv3, 1, 0, bytes_of(data), out));
+  EXPECT_FALSE(decrypt_data(aes256_key, CryptMethod::aesv2, 1, 0, bytes_of(data), out));
+  EXPECT_FALSE(encrypt_data(aes256_key, CryptMethod::rc4, 1, 0, bytes_of(data), out));
+  EXPECT_TRUE(out.empty());
+  ASSERT_TRUE(decrypt_data(aes256_key, CryptMethod::aesv3, 1, 0, bytes_of(data).first(15), out));
+  EXPECT_TRUE(out.empty());
+  ASSERT_TRUE(decrypt_data(aes256_key, CryptMethod::identity, 1, 0, bytes_of(data), out));
+  EXPECT_EQ(text_of(out), data);
 }
 
 }  // namespace

@@ -115,3 +115,19 @@ inline constexpr int32_t kPermissionModify = 1 << 3;
 inline bool may_modify(const SecurityKey &key) {
   return key.owner || (key.permissions & kPermissionModify) != 0;
 }
+
+// Returns true with the bytes of a string or of a stream's data, belonging
+// to object num gen, decrypted by method into out. AES data shorter than
+// one block gives no bytes; a last block cut short is completed with zero
+// bytes; the padding is taken off only where it is valid, else every byte
+// is kept. False (out empty) for a method the key cannot serve (AESV3 with
+// a key of revisions 2-4, or the reverse).
+bool decrypt_data(const SecurityKey &key, CryptMethod method, int32_t num, int32_t gen, Bytes in,
+                  std::vector<uint8_t> &out);
+
+// Returns true with the bytes encrypted by method for object num gen into
+// out: AES with a fresh random IV first and padding to whole blocks. False
+// (out empty) for a method the key cannot serve or when the system gives no
+// random bytes.
+bool encrypt_data(const SecurityKey &key, CryptMethod method, int32_t num, int32_t gen, Bytes in,
+                  std::vector<uint8_t> &out);
