@@ -1,14 +1,25 @@
 // MD5, SHA-256/384/512, RC4 and AES against the vectors their authors
-// published, and random_bytes against what any source of random bytes
+// published and, where OpenSSL's libcrypto was found at build time, against
+// it on random data; random_bytes against what any source of random bytes
 // must do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if FOLIMARK_HAVE_OPENSSL
+#include <openssl/evp.h>
+#include <openssl/opensslv.h>
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+#include <openssl/provider.h>
+#endif
+#endif
 
 #include "crypto/crypto.h"
 #include "platform/random_bytes.h"
@@ -301,6 +312,175 @@ TEST(Crypto, AesRefusesWhatItDoesNotOffer) {
   EXPECT_FALSE(crypto::aes_cbc_decrypt(key, iv, data));
   EXPECT_EQ(data, Buffer(40, 9));
   EXPECT_TRUE(crypto::aes_cbc_encrypt(key, iv, {}));
+}
+
+// --- against OpenSSL's libcrypto on random data ----------------------------------
+
+#if FOLIMARK_HAVE_OPENSSL
+constexpr bool kHaveOpenssl = true;
+
+std::string openssl_digest(Hash hash, std::span<const uint8_t> data) {
+  const EVP_MD *md = hash == Hash::md5      ? EVP_md5()
+                     : hash == Hash::sha256 ? EVP_sha256()
+                     : hash == Hash::sha384 ? EVP_sha384()
+                                            : EVP_sha512();
+  uint8_t out[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  if (EVP_Digest(data.data(), data.size(), out, &length, md, nullptr) != 1) {
+    ADD_FAILURE() << "EVP_Digest failed";
+    return {};
+  }
+  return to_hex(std::span(out, length));
+}
+
+// Returns data run through cipher in one call, without padding; empty with
+// a failure when OpenSSL refuses.
+Buffer openssl_cipher(const EVP_CIPHER *cipher, bool encrypt, const Buffer &key, const uint8_t *iv,
+                      const Buffer &data) {
+  Buffer out(data.size() + 32);
+  int length = 0, final_length = 0;
+  EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+  const bool ok = ctx != nullptr &&
+                  EVP_CipherInit_ex(ctx, cipher, nullptr, nullptr, nullptr, encrypt) == 1 &&
+                  EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size())) == 1 &&
+                  EVP_CipherInit_ex(ctx, nullptr, nullptr, key.data(), iv, encrypt) == 1 &&
+                  EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+                  EVP_CipherUpdate(ctx, out.data(), &length, data.data(),
+                                   static_cast<int>(data.size())) == 1 &&
+                  EVP_CipherFinal_ex(ctx, out.data() + length, &final_length) == 1;
+  EVP_CIPHER_CTX_free(ctx);
+  if (!ok) {
+    ADD_FAILURE() << "OpenSSL refused the cipher";
+    return {};
+  }
+  out.resize(static_cast<size_t>(length + final_length));
+  return out;
+}
+
+Buffer openssl_aes_cbc(bool encrypt, const Buffer &key, const Buffer &iv, const Buffer &data) {
+  return openssl_cipher(key.size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc(), encrypt, key,
+                        iv.data(), data);
+}
+
+// OpenSSL 3 keeps RC4 in its legacy provider; loading it by name also ends
+// the implicit loading of the default one, so both are loaded, for the
+// rest of the run.
+bool openssl_has_rc4() {
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+  struct Providers {
+    OSSL_PROVIDER *legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER *fallback = OSSL_PROVIDER_load(nullptr, "default");
+    ~Providers() {
+      if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
+      if (fallback != nullptr) OSSL_PROVIDER_unload(fallback);
+    }
+  };
+  static const Providers providers;
+  return providers.legacy != nullptr && providers.fallback != nullptr;
+#else
+  return true;
+#endif
+}
+
+Buffer openssl_rc4(const Buffer &key, const Buffer &data) {
+  return openssl_cipher(EVP_rc4(), true, key, nullptr, data);
+}
+#else
+constexpr bool kHaveOpenssl = false;
+std::string openssl_digest(Hash, std::span<const uint8_t>) { return {}; }
+Buffer openssl_aes_cbc(bool, const Buffer &, const Buffer &, const Buffer &) { return {}; }
+bool openssl_has_rc4() { return false; }
+Buffer openssl_rc4(const Buffer &, const Buffer &) { return {}; }
+#endif
+
+constexpr const char *kNoOpenssl = "OpenSSL's libcrypto was not found when this test was built";
+
+// Around the padding's edges (55/56 bytes of the last block, 111/112 for
+// SHA-512), block sizes and their neighbours, and a few long inputs.
+constexpr size_t kLengths[] = {0,   1,   15,  16,   17,   55,    56,     63,          64,
+                               65,  111, 112, 127,  128,  129,   1000,   4096 + 13,
+                               65536, 100003, (1 << 20) + 7};
+
+Buffer random_buffer(std::mt19937 &rng, size_t length) {
+  Buffer out(length);
+  for (uint8_t &b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+// Returns count random cuts of [0, length], ascending; equal cuts make
+// empty updates.
+std::vector<size_t> random_cuts(std::mt19937 &rng, size_t length, size_t count) {
+  std::vector<size_t> cuts(count);
+  for (size_t &cut : cuts) cut = rng() % (length + 1);
+  std::sort(cuts.begin(), cuts.end());
+  return cuts;
+}
+
+// Guards what the vectors leave out: every length class of the padding, and
+// updates split anywhere, empty ones included.
+TEST(Crypto, DigestsMatchOpensslOnRandomData) {
+  if (!kHaveOpenssl) GTEST_SKIP() << kNoOpenssl;
+  std::mt19937 rng(1321);
+  for (const size_t length : kLengths) {
+    const Buffer data = random_buffer(rng, length);
+    for (const Hash hash : {Hash::md5, Hash::sha256, Hash::sha384, Hash::sha512}) {
+      SCOPED_TRACE("hash " + std::to_string(static_cast<int>(hash)) + ", " +
+                   std::to_string(length) + " bytes");
+      const std::string expected = openssl_digest(hash, data);
+      EXPECT_EQ(digest_hex(hash, data), expected);
+      for (const size_t count : {1, 2, 7}) {
+        EXPECT_EQ(digest_hex(hash, data, random_cuts(rng, length, count)), expected);
+      }
+    }
+  }
+}
+
+// Guards the key schedule over random keys and CBC over long runs, both ways.
+TEST(Crypto, AesCbcMatchesOpensslOnRandomData) {
+  if (!kHaveOpenssl) GTEST_SKIP() << kNoOpenssl;
+  std::mt19937 rng(197);
+  for (const size_t key_size : {16, 32}) {
+    for (const size_t length : kLengths) {
+      SCOPED_TRACE(std::to_string(key_size) + "-byte key, " + std::to_string(length) + " bytes");
+      const Buffer key = random_buffer(rng, key_size), iv = random_buffer(rng, 16);
+      const Buffer plain = random_buffer(rng, length - length % 16);
+      crypto::AesKey k;
+      ASSERT_TRUE(crypto::aes_set_key(k, key));
+      Buffer data = plain;
+      ASSERT_TRUE(crypto::aes_cbc_encrypt(k, iv.data(), data));
+      EXPECT_EQ(data, openssl_aes_cbc(true, key, iv, plain));
+      ASSERT_TRUE(crypto::aes_cbc_decrypt(k, iv.data(), data));
+      EXPECT_EQ(data, plain);
+      const Buffer theirs = openssl_aes_cbc(true, key, iv, plain);
+      data = theirs;
+      ASSERT_TRUE(crypto::aes_cbc_decrypt(k, iv.data(), data));
+      EXPECT_EQ(data, openssl_aes_cbc(false, key, iv, theirs));
+    }
+  }
+}
+
+// Guards keys of every length class (the 40-bit keys of old documents to
+// 256 bytes) and the stream carried across calls split anywhere.
+TEST(Crypto, Rc4MatchesOpensslOnRandomData) {
+  if (!kHaveOpenssl) GTEST_SKIP() << kNoOpenssl;
+  if (!openssl_has_rc4()) GTEST_SKIP() << "OpenSSL's legacy provider, which holds RC4, is absent";
+  std::mt19937 rng(6229);
+  for (const size_t key_size : {1, 5, 7, 16, 32, 255, 256}) {
+    for (const size_t length : kLengths) {
+      SCOPED_TRACE(std::to_string(key_size) + "-byte key, " + std::to_string(length) + " bytes");
+      const Buffer key = random_buffer(rng, key_size), plain = random_buffer(rng, length);
+      crypto::Rc4 r;
+      crypto::rc4_init(r, key);
+      Buffer data = plain;
+      size_t from = 0;
+      for (const size_t cut : random_cuts(rng, length, 3)) {
+        crypto::rc4_apply(r, std::span(data).subspan(from, cut - from));
+        from = cut;
+      }
+      crypto::rc4_apply(r, std::span(data).subspan(from));
+      EXPECT_EQ(data, openssl_rc4(key, plain));
+    }
+  }
 }
 
 // --- random_bytes ---------------------------------------------------------------
