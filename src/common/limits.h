@@ -51,3 +51,8 @@ inline constexpr uint64_t kMaxSubsetGlyphFactor = 2;
 // A font file to embed: the largest real fonts (whole CJK families in one
 // collection) are some tens of MiB; table offsets are 32-bit.
 inline constexpr uint64_t kMaxFontFileBytes = 1u << 30;
+
+// An /Encrypt dictionary's /CF names one or two crypt filters in real
+// documents; entries beyond this many are not read, so that a hostile
+// dictionary cannot make the list grow with every entry it holds.
+inline constexpr size_t kMaxCryptFilters = 64;

@@ -17,20 +17,29 @@ int32_t walk_for_key(Bytes s, int32_t pos, std::string_view name) {
 
 }  // namespace
 
-int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name) {
+int read_dict_entry(Bytes s, int32_t pos, DictEntry &out) {
   const int32_t end = static_cast<int32_t>(s.size());
+  pos = skip_ws(s, pos);
+  if (pos + 1 < end && s[pos] == '>' && s[pos + 1] == '>') return 0;
+  if (pos < 0 || pos >= end || s[pos] != '/') return -1;
+  int32_t key_end = pos + 1;
+  while (key_end < end && is_regular(s[key_end]) && s[key_end] != 0x0B) ++key_end;
+  out.key_pos = pos;
+  out.key = std::string_view(reinterpret_cast<const char *>(s.data()) + pos + 1,
+                             static_cast<size_t>(key_end - pos - 1));
+  out.value_pos = skip_ws(s, key_end);
+  out.value_end = skip_pdf_value(s, key_end);
+  return 1;
+}
+
+int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name) {
   for (;;) {
-    pos = skip_ws(s, pos);
-    if (pos + 1 < end && s[pos] == '>' && s[pos + 1] == '>') return -1;
-    if (pos < 0 || pos >= end || s[pos] != '/') return -2;
-    int32_t key_end = pos + 1;
-    while (key_end < end && is_regular(s[key_end]) && s[key_end] != 0x0B) ++key_end;
-    const std::string_view key(reinterpret_cast<const char *>(s.data()) + pos + 1,
-                               static_cast<size_t>(key_end - pos - 1));
-    if (key == name) return pos;
-    const int32_t value_end = skip_pdf_value(s, key_end);
-    if (value_end < 0) return -2;
-    pos = value_end;
+    DictEntry e;
+    const int found = read_dict_entry(s, pos, e);
+    if (found <= 0) return found == 0 ? -1 : -2;
+    if (e.key == name) return e.key_pos;
+    if (e.value_end < 0) return -2;
+    pos = e.value_end;
   }
 }
 
@@ -43,11 +52,6 @@ int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name
   return find_name(range, start, end, name);
 }
 
-namespace {
-
-
-// Reads an integer token at p (sign and digits, at most 18 of them); returns
-// false when none stands there or a point follows (a real number).
 bool read_int_token(Bytes s, int32_t *p, int64_t *out) {
   const int32_t end = size_of(s);
   int32_t q = *p;
@@ -59,8 +63,6 @@ bool read_int_token(Bytes s, int32_t *p, int64_t *out) {
   *out = negative ? -v : v;
   return true;
 }
-
-}  // namespace
 
 int32_t trailer_end(Bytes s, int32_t start) {
   const int64_t window = static_cast<int64_t>(start) + kMaxTrailerBytes;

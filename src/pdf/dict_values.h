@@ -24,6 +24,26 @@ int32_t find_dict_key(Bytes s, int32_t start, int32_t end, std::string_view name
 // walked from there.
 int32_t next_dict_key(Bytes s, int32_t pos, std::string_view name);
 
+// One entry of a dictionary as it is walked: where its key's '/' stands,
+// the key as written (without the '/', escapes not decoded), and where its
+// value starts and ends (value_end -1 when the value does not end).
+struct DictEntry {
+  int32_t key_pos = -1;
+  std::string_view key;
+  int32_t value_pos = -1;
+  int32_t value_end = -1;
+};
+
+// Returns 1 with the entry that starts at pos (after whitespace), walking a
+// dictionary's entries from just after its "<<" or after a value; 0 at its
+// ">>"; -1 when no entry stands there.
+int read_dict_entry(Bytes s, int32_t pos, DictEntry &out);
+
+// Returns true with the integer token at *p (optional sign, at most 18
+// digits) and *p moved past it; false when none stands there or a point
+// follows (a real number).
+bool read_int_token(Bytes s, int32_t *p, int64_t *out);
+
 // Readers of one value of a dictionary's own keys (not keys nested in its
 // values), for a dictionary whose "<<" is at start within [0, end) of s.
 
