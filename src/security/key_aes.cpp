@@ -13,10 +13,6 @@ namespace {
 
 using Hash = std::array<uint8_t, 32>;
 
-crypto::Bytes bytes_of(std::string_view s) {
-  return {reinterpret_cast<const uint8_t *>(s.data()), s.size()};
-}
-
 // The revision 6 hash ends after at least 64 rounds once the last byte of
 // a round's encryption is at most the count of rounds minus 32. That byte
 // is at most 255, so round 287 ends it whatever the data: the bound only

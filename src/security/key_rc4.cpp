@@ -10,10 +10,6 @@
 
 namespace {
 
-crypto::Bytes bytes_of(std::string_view s) {
-  return {reinterpret_cast<const uint8_t *>(s.data()), s.size()};
-}
-
 // Applies RC4 with the key, then (revision 3 and later) 19 more times with
 // each byte of the key XORed with the round's number: upward to encrypt,
 // downward to decrypt.

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +29,14 @@ PaddedPassword padded_password(std::string_view utf8);
 // Returns the password of revisions 5 and 6: the UTF-8 bytes, cut to 127.
 std::string_view aes_password(std::string_view utf8);
 
+// Returns the bytes of a string as the primitives take them.
+inline std::span<const uint8_t> bytes_of(std::string_view s) {
+  return {reinterpret_cast<const uint8_t *>(s.data()), s.size()};
+}
+
 // Revisions 2 to 4. Return true with the file key of n bytes (5 to 16)
 // when the padded password is the user password, or the owner password.
+// /O holds at least 32 bytes, /U at least 32 (revision 2) or 16.
 bool user_key_rc4(const EncryptParams &params, std::string_view id0, const PaddedPassword &password,
                   size_t n, std::vector<uint8_t> &key);
 bool owner_key_rc4(const EncryptParams &params, std::string_view id0, const PaddedPassword &password,
