@@ -1,6 +1,6 @@
 // Any bytes as the input PDF of a text stamp on every page, handed to the
-// engine in memory. The output goes to the null device, which the library
-// writes in place.
+// engine in memory; an encrypted one is opened with the empty password. The
+// output goes to the null device, which the library writes in place.
 #include "fuzz_target.h"
 #include "pdf/stamp_request.h"
 
@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   request.x = 10;
   request.y = 20;
   request.opacity = 0.5f;
+  request.open_encrypted = true;
   execute_stamp_bytes({data, size}, "fuzz input", kNullDevice, &request);
   return 0;
 }

@@ -143,11 +143,16 @@ FOLIMARK_API const char *folimark_last_error(void);
 #define FOLIMARK_ERROR_READ 2        /* an input (document or picture) cannot be read */
 #define FOLIMARK_ERROR_DAMAGED 3     /* not a PDF, or damaged beyond repair; a picture or a
                                         font that cannot be decoded */
-#define FOLIMARK_ERROR_ENCRYPTED 4   /* the document is encrypted */
+#define FOLIMARK_ERROR_ENCRYPTED 4   /* the document is encrypted in a way the library does
+                                        not open (a public-key or unknown security handler) */
 #define FOLIMARK_ERROR_UNSUPPORTED 5 /* valid input the library cannot stamp (a picture format, a
                                         signature that permits no changes, ...) */
 #define FOLIMARK_ERROR_WRITE 6       /* the output cannot be written */
 #define FOLIMARK_ERROR_MEMORY 7      /* memory ran out */
+#define FOLIMARK_ERROR_PASSWORD 8    /* the document is encrypted and the password given (or the
+                                        empty one, when none is given) does not open it */
+#define FOLIMARK_ERROR_PERMISSION 9  /* the document's permissions forbid changing it, and the
+                                        password given is not its owner password */
 
 typedef struct folimark_options {
   /* The size of this record as the host knows it: sizeof(folimark_options).
@@ -238,6 +243,14 @@ typedef struct folimark_options {
   /* The face of a font collection, counted from 0; 0 or more, and 0 for a
    * single font. Default 0. */
   int32_t font_index;
+
+  /* An encrypted document's password, UTF-8: its user password, or its
+   * owner password. NULL (default): the empty user password, with which
+   * most encrypted documents open. The output stays encrypted as the input
+   * is (the same security handler, permissions and passwords). A document
+   * whose permissions forbid changing it is stamped only with its owner
+   * password. */
+  const char *password;
 } folimark_options;
 
 /* Fills options with the defaults and sets its size; size is the host's

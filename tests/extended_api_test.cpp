@@ -130,7 +130,7 @@ TEST_F(Extended, EveryFailureHasItsCode) {
        FOLIMARK_ERROR_DAMAGED, "no PDF objects found in the document in memory"},
       {"broken PNG", [&](folimark_options &o) { o.kind = FOLIMARK_KIND_PICTURE; o.picture_data = reinterpret_cast<const unsigned char *>(broken_png.data()); o.picture_size = broken_png.size(); },
        FOLIMARK_ERROR_DAMAGED, "PNG decode error"},
-      {"encrypted", [&](folimark_options &o) { o.input_path = encrypted.c_str(); }, FOLIMARK_ERROR_ENCRYPTED, "encrypted"},
+      {"encrypted", [&](folimark_options &o) { o.input_path = encrypted.c_str(); }, FOLIMARK_ERROR_PASSWORD, "a password is needed to open"},
       {"GIF", [&](folimark_options &o) { o.kind = FOLIMARK_KIND_PICTURE; o.picture_data = reinterpret_cast<const unsigned char *>(gif.data()); o.picture_size = gif.size(); },
        FOLIMARK_ERROR_UNSUPPORTED, "must be PNG or JPEG"},
       {"unwritable", [&](folimark_options &o) { o.output_path = "no/such/dir/out.pdf"; }, FOLIMARK_ERROR_WRITE, "cannot open output file"},

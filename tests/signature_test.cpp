@@ -232,6 +232,31 @@ TEST_F(Signatures, CorpusSignedDocumentKeepsItsSignatures) {
   EXPECT_EQ(stamped.valid, report.valid);
 }
 
+// Faults guarded: a signed and encrypted document whose update is written in
+// the clear, with another key, or so that its signature breaks.
+TEST_F(Signatures, SignedAndEncryptedGetsAnEncryptedUpdate) {
+  const std::string encrypted = qpdf_variant(gs_input(dir()), "encrypted",
+                                             {"--encrypt", "", "owner", "256", "--"});
+  const std::string in = sign(signer(), encrypted, dir() + "/signed.pdf");
+  const std::string out = dir() + "/out.pdf";
+  folimark_options o;
+  folimark_options_init(&o, sizeof o);
+  o.input_path = in.c_str();
+  o.output_path = out.c_str();
+  o.text = kStamp;
+  ASSERT_EQ(folimark_stamp(&o, nullptr, nullptr), FOLIMARK_OK) << folimark_error_message();
+  const std::string before = testpdf::read_file(in), after = testpdf::read_file(out);
+  EXPECT_EQ(after.compare(0, before.size(), before), 0) << "the input is not a prefix";
+  EXPECT_EQ(qpdf_problems(out), "");
+  EXPECT_EQ(must_run({tools().qpdf, "--show-encryption", out}).out,
+            must_run({tools().qpdf, "--show-encryption", in}).out);
+  for (int p = 1; p <= page_count(in); ++p)
+    EXPECT_EQ(count_of(page_text(out, p), kStamp), 1u) << "page " << p;
+  const SignatureReport report = signatures_of(signer(), out);
+  EXPECT_EQ(report.signatures, 1);
+  EXPECT_EQ(report.valid, 1);
+}
+
 // Returns a one-page document certified by a signature dictionary (no real
 // signature) whose /DocMDP transform has the /TransformParams value params;
 // object 6 is params_object when one is given.

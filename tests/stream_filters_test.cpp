@@ -367,9 +367,15 @@ std::vector<Case> cases() {
   for (uint64_t n = 0; n <= kMaxInflatedStream / 128; ++n) bomb += "\x81z";
   c.push_back(given("run-length output past the limit", "/Filter /RL", bomb, DecodeStatus::too_large, ""));
 
+  // A /Crypt filter first names the data's own encryption: /Identity, its
+  // default, leaves the bytes to the filters after it.
+  c.push_back(given("crypt filter of identity", "/Filter [/Crypt /AHx] /DecodeParms [<< /Name /Identity >> null]",
+                    "3F3F>", DecodeStatus::ok, "??"));
+  c.push_back(given("lone crypt filter", "/Filter /Crypt", "3F3F>", DecodeStatus::ok, "3F3F>"));
+
   // Not decoded here.
   for (const char *dict : {"/Filter /DCTDecode", "/Filter /JPXDecode", "/Filter /JBIG2Decode",
-                           "/Filter /CCITTFaxDecode", "/Filter /Crypt", "/Filter [/FlateDecode /DCTDecode]",
+                           "/Filter /CCITTFaxDecode", "/Filter [/FlateDecode /Crypt]", "/Filter [/FlateDecode /DCTDecode]",
                            "/Filter /NoSuchDecode", "/Filter /Flate#44ecode", "/Filter 5 0 R",
                            "/Filter [/FlateDecode 5 0 R]", "/Filter /FlateDecode /DecodeParms 6 0 R",
                            "/Filter [/FlateDecode] /DecodeParms [6 0 R]",

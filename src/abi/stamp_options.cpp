@@ -115,8 +115,10 @@ folimark_options full_options(const folimark_options &host) {
   default_options(o);
   // Only whole versions of the record are taken: a first-version host's
   // size may take in padding that the next version's first field covers.
-  const size_t taken =
-      host.size >= sizeof o ? sizeof o : std::min<size_t>(host.size, kOptionsSizeV1);
+  size_t taken = kOptionsSizeV1;
+  if (host.size >= sizeof o) taken = sizeof o;
+  else if (host.size >= kOptionsSizeV2) taken = kOptionsSizeV2;
+  else taken = std::min<size_t>(host.size, kOptionsSizeV1);
   std::memcpy(&o, &host, taken);
   o.size = host.size;
   return o;
@@ -150,6 +152,8 @@ int read_options(const folimark_options &o, StampRequest &request, RequestParts 
   request.opacity = static_cast<float>(o.opacity);
   request.page_selection = o.pages;
   request.layer_under = o.layer == FOLIMARK_LAYER_UNDER ? 1 : 0;
+  request.open_encrypted = true;
+  request.password = o.password;
 
   switch (o.kind) {
     case FOLIMARK_KIND_TEXT:

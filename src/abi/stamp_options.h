@@ -16,6 +16,8 @@
 // built against it pass at least this much. When the record grows, this
 // stays the first size.
 inline constexpr size_t kOptionsSizeV1 = offsetof(folimark_options, font_path);
+// The second version ended with the font fields.
+inline constexpr size_t kOptionsSizeV2 = offsetof(folimark_options, password);
 
 // Returns the host's record with the fields its size does not cover (a
 // host built against an earlier, smaller record) at their defaults.

@@ -13,10 +13,12 @@ enum class ErrorCode : int32_t {
   argument = 1,     // a missing or out-of-range argument
   read = 2,         // an input cannot be read
   damaged = 3,      // not a PDF or damaged beyond repair; an undecodable picture
-  encrypted = 4,    // an encrypted document
+  encrypted = 4,    // an encrypted document that cannot be opened here
   unsupported = 5,  // valid input the library cannot stamp
   write = 6,        // the output cannot be written
   memory = 7,       // memory ran out
+  password = 8,     // an encrypted document the password does not open
+  permission = 9,   // an encrypted document whose permissions forbid changing it
 };
 
 // The calling thread's last failure: empty text and ErrorCode::none after a

@@ -214,6 +214,8 @@ int32_t form_for(Pass &pass, const ObjEntry &e, const std::string &resources) {
   }
   form.stored = file.subspan(static_cast<size_t>(e.data_pos),
                              static_cast<size_t>(e.data_end - e.data_pos));
+  form.stored_num = e.num;
+  form.stored_gen = e.gen;
   pass.form_by_source.emplace(std::move(key), form.num);
   pass.plan.streams.push_back(std::move(form));
   return pass.plan.streams.back().num;

@@ -58,6 +58,10 @@ struct NewStream {
   std::string entries;  // dictionary entries besides /Length, each with a leading space
   std::string data;     // the stream's bytes, as written
   Bytes stored{};       // or, when data is empty, bytes of the input copied as they stand
+  // The input object the stored bytes are the data of: an encrypted
+  // document's are decrypted with its key and encrypted with this one's.
+  int32_t stored_num = 0;
+  int32_t stored_gen = 0;
 };
 
 // An object the stamp adds that is not a stream: an embedded font's

@@ -5,6 +5,7 @@
 
 #include "pdf/dict_edit.h"
 #include "pdf/scan.h"
+#include "pdf/string_crypt.h"
 
 std::string dict_copy_at(Bytes s, int32_t pos) {
   if (pos < 0) return {};
@@ -23,5 +24,5 @@ std::string obj_dict_copy(const PdfDoc &doc, const ObjEntry &entry) {
   }
   const DictRange r = dict_range(doc, entry);
   if (!r.present) return {};
-  return dict_copy_at(r.bytes, r.start);
+  return plain_dict_copy(doc, entry, r.bytes, r.start);
 }

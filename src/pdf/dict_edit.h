@@ -18,7 +18,9 @@
 std::string dict_copy_at(Bytes s, int32_t pos);
 
 // Returns a copy of an indexed object's dictionary as dict_copy_at makes it,
-// from the same range as get_obj_dict_text, or "".
+// from the same range as get_obj_dict_text, or "". In an encrypted document
+// its strings are decrypted (written as hexadecimal strings): copies are
+// made to be composed into new text, which holds plain strings.
 std::string obj_dict_copy(const PdfDoc &doc, const ObjEntry &entry);
 
 // Adds entry to sub-dictionary category ("Font", "ExtGState", "XObject",

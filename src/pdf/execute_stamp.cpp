@@ -129,8 +129,9 @@ int execute_stamp_source(const StampSource &source, const OutputTarget &target,
     return set_error(ErrorCode::argument, "NULL path argument");
   if (target.path == nullptr && (target.data == nullptr || target.size == nullptr))
     return set_error(ErrorCode::argument, "no output: neither a path nor a place for the bytes");
+  const Decryption decryption{request->open_encrypted, request->password};
   return run_stamp(source.name, target, *request, [&](PdfDoc &doc) {
-    return source.in_memory ? load_document_bytes(source.bytes, source.name, doc)
-                            : load_document(source.name, doc);
+    return source.in_memory ? load_document_bytes(source.bytes, source.name, doc, decryption)
+                            : load_document(source.name, doc, decryption);
   });
 }

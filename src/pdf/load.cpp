@@ -395,7 +395,7 @@ void settle_catalog(PdfDoc &doc) {
 }
 
 int load_document_bytes(std::unique_ptr<uint8_t[]> bytes, int64_t size, const char *name,
-                        PdfDoc &doc) {
+                        PdfDoc &doc, const Decryption &decryption) {
   if (size <= 0) return set_error(ErrorCode::damaged, "empty file: %s", name);
   if (size > kMaxInputSize)
     return set_error(ErrorCode::unsupported, "file too large (2 GiB or more are not supported): %s", name);
@@ -404,20 +404,35 @@ int load_document_bytes(std::unique_ptr<uint8_t[]> bytes, int64_t size, const ch
   doc.length = static_cast<int32_t>(size);
   build_object_index(doc);
   if (doc.objs.empty()) return set_error(ErrorCode::damaged, "no PDF objects found in %s", name);
-  if (doc.encrypted) return set_error(ErrorCode::encrypted, "encrypted PDFs are not supported: %s", name);
+  if (doc.encrypted) {
+    if (!decryption.open)
+      return set_error(ErrorCode::encrypted, "encrypted PDFs are not supported: %s", name);
+    if (!open_encryption(doc, decryption, name)) return 0;
+    // Indexed again with the key: object streams are encrypted, so their
+    // members could not be read before.
+    PdfDoc opened;
+    opened.file = std::move(doc.file);
+    opened.data = opened.file.get();
+    opened.length = doc.length;
+    opened.security = std::move(doc.security);
+    doc = std::move(opened);
+    build_object_index(doc);
+    if (doc.objs.empty()) return set_error(ErrorCode::damaged, "no PDF objects found in %s", name);
+  }
   settle_catalog(doc);
   return 1;
 }
 
-int load_document_bytes(Bytes input, const char *name, PdfDoc &doc) {
+int load_document_bytes(Bytes input, const char *name, PdfDoc &doc, const Decryption &decryption) {
   if (input.size() > static_cast<size_t>(kMaxInputSize))
     return set_error(ErrorCode::unsupported, "file too large (2 GiB or more are not supported): %s", name);
   auto copy = std::make_unique_for_overwrite<uint8_t[]>(input.size());
   if (!input.empty()) std::memcpy(copy.get(), input.data(), input.size());
-  return load_document_bytes(std::move(copy), static_cast<int64_t>(input.size()), name, doc);
+  return load_document_bytes(std::move(copy), static_cast<int64_t>(input.size()), name, doc,
+                             decryption);
 }
 
-int load_document(const char *input_path, PdfDoc &doc) {
+int load_document(const char *input_path, PdfDoc &doc, const Decryption &decryption) {
   ReadResult file = read_whole_file(input_path);
   switch (file.status) {
     case ReadStatus::ok:
@@ -433,5 +448,5 @@ int load_document(const char *input_path, PdfDoc &doc) {
     case ReadStatus::read_failed:
       return set_error(ErrorCode::read, "failed to read %s", input_path);
   }
-  return load_document_bytes(std::move(file.bytes), file.size, input_path, doc);
+  return load_document_bytes(std::move(file.bytes), file.size, input_path, doc, decryption);
 }

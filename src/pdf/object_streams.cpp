@@ -21,14 +21,14 @@ bool stream_is_flate(Bytes file, const ObjEntry &e) {
 }
 
 const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scratch,
-                                 int32_t *out_len, bool *decoded) {
+                                 int32_t *out_len, bool *decoded, const SecurityKey *key) {
   if (decoded != nullptr) *decoded = false;
   if (entry == nullptr || !entry->is_stream || entry->in_objstm || entry->data_pos < 0 ||
       entry->data_end <= entry->data_pos)
     return nullptr;
   ByteBuf spare;  // only chains of filters give it storage
   Bytes data;
-  if (decode_stream_view(file, *entry, scratch, spare, &data) != DecodeStatus::ok) {
+  if (decode_stream_view(file, *entry, scratch, spare, &data, key) != DecodeStatus::ok) {
     scratch.length = 0;
     return nullptr;
   }
@@ -51,7 +51,8 @@ bool open_object_stream(PdfDoc &doc, const ObjEntry &container, ObjectStream &ou
     return false;
   ByteBuf scratch;
   int32_t length = 0;
-  const uint8_t *text = decode_stream_obj(&container, file, scratch, &length);
+  const uint8_t *text = decode_stream_obj(&container, file, scratch, &length, nullptr,
+                                          doc.security ? &*doc.security : nullptr);
   if (text == nullptr || length <= 0) return false;
   const int64_t count = dict_key_int(file, container.dict_pos, dict_end, "N", -1);
   const int64_t first = dict_key_int(file, container.dict_pos, dict_end, "First", -1);

@@ -16,8 +16,10 @@
 // decodable whole: damaged, too large, or a filter not decoded here).
 // Unfiltered data points into the file; decoded data is scratch.data and
 // stays valid until scratch changes. *decoded tells which, when given.
+// With a key, the data is decrypted first (and then always in scratch).
 const uint8_t *decode_stream_obj(const ObjEntry *entry, Bytes file, ByteBuf &scratch,
-                                 int32_t *out_len, bool *decoded = nullptr);
+                                 int32_t *out_len, bool *decoded = nullptr,
+                                 const SecurityKey *key = nullptr);
 
 // Returns true when the stream's dictionary names /FlateDecode as (one of) its filters.
 bool stream_is_flate(Bytes file, const ObjEntry &entry);

@@ -79,7 +79,8 @@ ContentRead read_page_content(const PdfDoc &doc, const PageContents &contents,
     if (e->data_pos < 0 || e->data_end <= e->data_pos) continue;  // an empty stream
     any = true;
     Bytes data;
-    const DecodeStatus status = decode_stream_view(file, *e, buffers.out, buffers.spare, &data);
+    const DecodeStatus status = decode_stream_view(file, *e, buffers.out, buffers.spare, &data,
+                                                   doc.security ? &*doc.security : nullptr);
     if (buffers.out.failed || buffers.spare.failed) throw std::bad_alloc();
     if (status != DecodeStatus::ok) complete = false;
     // Damaged data counts with what decodes of it, as readers show it.

@@ -5,6 +5,7 @@
 
 #include "pdf/dict_edit.h"
 #include "pdf/scan.h"
+#include "pdf/string_crypt.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ std::string own_resources(const PdfDoc &doc, const ObjEntry *entry, bool *found)
   int32_t pos = key_value_pos(s, r.start, r.end, "Resources");
   if (pos < 0) return {};
   *found = true;
-  if (pos + 1 < r.end && s[pos] == '<' && s[pos + 1] == '<') return dict_copy_at(s, pos);
+  if (pos + 1 < r.end && s[pos] == '<' && s[pos + 1] == '<') return plain_dict_copy(doc, *entry, s, pos);
   if (pos >= r.end || !is_digit(s[pos])) return {};
   const ObjEntry *target = find_obj(doc, parse_int_at(s, &pos));
   return target != nullptr ? obj_dict_copy(doc, *target) : std::string();
@@ -113,7 +114,7 @@ std::string rewrite_page_dict(const PdfDoc &doc, const ObjEntry &page, const Pag
     if (text.empty() && page.text != nullptr)
       text.assign(reinterpret_cast<const char *>(page.text), static_cast<size_t>(page.text_len));
   } else if (page.dict_pos >= 0) {
-    text = dict_copy_at(doc_bytes(doc), page.dict_pos);
+    text = plain_dict_copy(doc, page, doc_bytes(doc), page.dict_pos);
   }
   if (text.empty()) text = "<< >>";
   strip_dict_entry(text, "Contents");

@@ -12,6 +12,7 @@
 #include "common/limits.h"
 #include "pdf/dict_values.h"
 #include "pdf/body_edits.h"
+#include "pdf/string_crypt.h"
 
 namespace {
 
@@ -354,7 +355,10 @@ int32_t adopt_inline_kid(Walk &walk, int32_t node_num, const NodeFacts &node, co
   if (const auto it = walk.made.find(key); it != walk.made.end()) return it->second;
   const ObjEntry *holder = find_obj(walk.doc, node.kids_holder);
   if (holder == nullptr || holder->is_stream) return 0;
-  const int32_t num = add_text_object(walk.doc, adopted_text(node.kids_bytes, kid, node_num));
+  // The adopted text holds its strings in the clear, as added objects do.
+  std::string text = adopted_text(node.kids_bytes, kid, node_num);
+  if (!holder->in_objstm) text = decrypt_strings(walk.doc, std::move(text), holder->num, holder->gen);
+  const int32_t num = add_text_object(walk.doc, text);
   if (num <= 0) return 0;
   walk.made[key] = num;
   walk.facts.emplace_back();

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "pdf/scan.h"
+#include "security/security_key.h"
 
 // One indexed object. Positions are offsets into PdfDoc::data; -1 means
 // absent or not determined. Objects taken from an object stream have
@@ -68,6 +70,9 @@ struct PdfDoc {
   // dictionary written in the trailer itself (-1 when neither).
   int32_t encrypt_num = -1;
   int32_t encrypt_pos = -1;
+  // An encrypted document's key once its password opened it: what the
+  // engine reads is decrypted with it, and what it writes is encrypted.
+  std::optional<SecurityKey> security;
   int32_t catalog_num = -1;
   int32_t out_info_num = -1;
   int64_t size = -1;         // the newest trailer's /Size, -1 if none

@@ -48,6 +48,10 @@ struct StampRequest {
   // known; NULL or "" for the pages above.
   const char *page_selection;
   int32_t layer_under;          // non-zero: drawn before the page's content, under it
+  // Whether an encrypted document is opened at all, and with which
+  // password (NULL: the empty user password).
+  bool open_encrypted = false;
+  const char *password = nullptr;
 };
 
 // Returns 1 once the output file is written and closed (g_err is then

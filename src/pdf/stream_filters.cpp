@@ -2,10 +2,12 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 #include "common/limits.h"
 #include "filters/filters.h"
 #include "pdf/dict_values.h"
+#include "security/security.h"
 
 namespace {
 
@@ -20,6 +22,10 @@ struct FilterStep {
 struct FilterChain {
   std::array<FilterStep, kMaxFilterChain> steps;
   int count = 0;
+  // A /Crypt filter first in the chain names the stream's own crypt filter;
+  // only /Identity (its default) is told apart: the data is not encrypted.
+  bool crypt = false;
+  bool crypt_identity = true;
 };
 
 // The filters decoded here, by full name and by the abbreviation that
@@ -50,13 +56,26 @@ bool read_name(Bytes d, int32_t pos, std::string_view *name, int32_t *end) {
 bool add_filter(Bytes d, int32_t pos, FilterChain &chain, int32_t *end) {
   std::string_view name;
   if (chain.count == kMaxFilterChain || !read_name(d, pos, &name, end)) return false;
+  if (name == "Crypt" && chain.count == 0 && !chain.crypt) {
+    chain.crypt = true;
+    return true;
+  }
   for (const FilterName &f : kFilterNames) {
     if (name == f.full || name == f.abbreviation) {
       chain.steps[static_cast<size_t>(chain.count++)].kind = f.kind;
       return true;
     }
   }
-  return false;  // an image filter, /Crypt, or a name unknown here
+  return false;  // an image filter, a /Crypt filter not first, or a name unknown here
+}
+
+// Reads the parameters of the /Crypt filter, the dictionary at pos: its
+// /Name, /Identity when absent.
+void read_crypt_params(Bytes d, int32_t pos, FilterChain &chain) {
+  if (pos + 1 >= size_of(d) || d[pos] != '<' || d[pos + 1] != '<') return;
+  const int32_t end = size_of(d);
+  chain.crypt_identity = key_value_pos(d, pos, end, "Name") < 0 ||
+                         dict_key_name_is(d, pos, end, "Name", "Identity");
 }
 
 // Returns true after reading the parameters of the dictionary whose "<<"
@@ -99,6 +118,12 @@ bool read_chain(const DictRange &r, FilterChain &chain) {
   if (pos >= 0 && d[pos] == '[') {
     // One element a filter, in order; missing ones leave the defaults.
     pos = skip_ws(d, pos + 1);
+    if (chain.crypt && pos < end && d[pos] != ']') {
+      read_crypt_params(d, pos, chain);
+      after = skip_pdf_value(d, pos);
+      if (after <= pos) return false;
+      pos = skip_ws(d, after);
+    }
     for (int k = 0; k < chain.count && pos < end && d[pos] != ']'; ++k) {
       if (!read_params(d, pos, chain.steps[static_cast<size_t>(k)])) return false;
       after = skip_pdf_value(d, pos);
@@ -107,7 +132,8 @@ bool read_chain(const DictRange &r, FilterChain &chain) {
     }
   } else if (pos >= 0) {
     // One dictionary: the parameters of every filter (only LZW and Flate
-    // read any).
+    // read any; a lone /Crypt filter its name).
+    if (chain.crypt && chain.count == 0) read_crypt_params(d, pos, chain);
     for (int k = 0; k < chain.count; ++k)
       if (!read_params(d, pos, chain.steps[static_cast<size_t>(k)])) return false;
   }
@@ -141,9 +167,25 @@ DecodeStatus fail(ByteBuf &out, DecodeStatus status) {
   return status;
 }
 
+// Returns how the stream's stored data is encrypted: not at all when its
+// own /Crypt filter says /Identity, nor cross-reference streams, nor
+// metadata when the document leaves it in the clear; else as the
+// document's streams are.
+CryptMethod stream_method(const SecurityKey &key, const DictRange &r, const FilterChain &chain) {
+  if (chain.crypt && chain.crypt_identity) return CryptMethod::identity;
+  if (r.present) {
+    const int32_t end = size_of(r.bytes);
+    if (dict_type_is(r.bytes, r.start, end, "XRef")) return CryptMethod::identity;
+    if (!key.encrypt_metadata && dict_type_is(r.bytes, r.start, end, "Metadata"))
+      return CryptMethod::identity;
+  }
+  return key.streams;
+}
+
 }  // namespace
 
-DecodeStatus decode_stream_view(Bytes file, const ObjEntry &e, ByteBuf &out, ByteBuf &spare, Bytes *data) {
+DecodeStatus decode_stream_view(Bytes file, const ObjEntry &e, ByteBuf &out, ByteBuf &spare, Bytes *data,
+                                const SecurityKey *key) {
   *data = {};
   if (!e.is_stream || e.in_objstm) return fail(out, DecodeStatus::unsupported);
   if (e.data_pos < 0 || e.data_end < e.data_pos || e.data_end > size_of(file))
@@ -152,6 +194,21 @@ DecodeStatus decode_stream_view(Bytes file, const ObjEntry &e, ByteBuf &out, Byt
   const DictRange r = dict_range_in(file, e);
   if (r.present && !read_chain(r, chain)) return fail(out, DecodeStatus::unsupported);
   Bytes in = file.subspan(static_cast<size_t>(e.data_pos), static_cast<size_t>(e.data_end - e.data_pos));
+  std::vector<uint8_t> plain;
+  if (key != nullptr && !in.empty()) {
+    const CryptMethod method = stream_method(*key, r, chain);
+    if (method != CryptMethod::identity) {
+      if (!decrypt_data(*key, method, e.num, e.gen, in, plain)) return fail(out, DecodeStatus::unsupported);
+      in = plain;
+      if (chain.count == 0) {
+        out.length = 0;
+        buf_bytes(out, plain.data(), plain.size());
+        if (out.failed) return fail(out, DecodeStatus::too_large);
+        *data = buf_view(out);
+        return DecodeStatus::ok;
+      }
+    }
+  }
   // No data decodes to none, whatever the filters: writers leave empty
   // streams with their usual /Filter.
   if (chain.count == 0 || in.empty()) {
@@ -175,10 +232,10 @@ DecodeStatus decode_stream_view(Bytes file, const ObjEntry &e, ByteBuf &out, Byt
   return status;
 }
 
-DecodeStatus decode_stream(Bytes file, const ObjEntry &e, ByteBuf &out) {
+DecodeStatus decode_stream(Bytes file, const ObjEntry &e, ByteBuf &out, const SecurityKey *key) {
   ByteBuf spare;  // only chains of two or more filters give it storage
   Bytes data;
-  const DecodeStatus status = decode_stream_view(file, e, out, spare, &data);
+  const DecodeStatus status = decode_stream_view(file, e, out, spare, &data, key);
   if (status != DecodeStatus::ok && status != DecodeStatus::damaged) return status;
   if (data.data() == out.data && out.data != nullptr) return status;
   // The stored bytes, copied.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,8 +16,10 @@
 #include "pdf/dict_edit.h"
 #include "pdf/identity.h"
 #include "pdf/number_text.h"
+#include "pdf/string_crypt.h"
 #include "pdf/text_font.h"
 #include "platform/file_io.h"
+#include "security/security.h"
 
 namespace {
 
@@ -98,8 +101,25 @@ void put_stream_body(Writer &w, const uint8_t *bytes, uint64_t count) {
   put(w, "\nendstream\nendobj\n");
 }
 
+// Returns the data of the new stream object num as the output stores it:
+// as it is, or, in an encrypted document, encrypted for the object (into
+// storage).
+Bytes sealed_data(const PdfDoc &doc, int32_t num, Bytes data, std::vector<uint8_t> &storage) {
+  if (!doc.security || doc.security->streams == CryptMethod::identity || data.empty()) return data;
+  if (!encrypt_data(*doc.security, doc.security->streams, num, 0, data, storage))
+    throw std::runtime_error("no random bytes for the encryption of the output");
+  return storage;
+}
+
+// Appends text composed for object num gen, its strings encrypted for it
+// when the document is encrypted.
+void put_sealed_text(Writer &w, const PdfDoc &doc, std::string text, int32_t num, int32_t gen) {
+  buf_str(w.out, doc.security ? encrypt_strings(doc, std::move(text), num, gen) : text);
+}
+
 void put_image_dict(Writer &w, const StampRequest &r, const char *color_space, const char *filter,
                     uint64_t length) {
+  // A new image's dictionary holds no string to encrypt.
   put(w, "<< /Type /XObject /Subtype /Image /Width ");
   put_int(w, r.image_width);
   put(w, " /Height ");
@@ -120,8 +140,12 @@ const char *jpeg_colour_space(int32_t components) {
   return "/DeviceRGB";
 }
 
-void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) {
+void write_new_objects(Writer &w, const StampRequest &r, const PdfDoc &doc, const StampPlan &plan) {
   const StampObjects &n = plan.nums;
+  std::vector<uint8_t> sealed;
+  const auto seal = [&](int32_t num, const uint8_t *bytes, uint64_t count) {
+    return sealed_data(doc, num, {bytes, static_cast<size_t>(count)}, sealed);
+  };
   // An embedded font's Type 0 font is among plan.objects.
   if (n.font_num > 0 && r.font == nullptr) {
     begin_object(w, n.font_num, 0);
@@ -143,44 +167,54 @@ void write_new_objects(Writer &w, const StampRequest &r, const StampPlan &plan) 
   }
   if (n.smask_num > 0) {
     begin_object(w, n.smask_num, 0);
-    put_image_dict(w, r, "/DeviceGray", "/FlateDecode", r.alpha_size);
-    put_stream_body(w, r.alpha_data, r.alpha_size);
+    const Bytes data = seal(n.smask_num, r.alpha_data, r.alpha_size);
+    put_image_dict(w, r, "/DeviceGray", "/FlateDecode", data.size());
+    put_stream_body(w, data.data(), data.size());
   }
   if (n.image_num > 0) {
     begin_object(w, n.image_num, 0);
     if (r.image_is_jpeg) {
-      put_image_dict(w, r, jpeg_colour_space(r.image_components), "/DCTDecode", r.jpeg_size);
+      const Bytes data = seal(n.image_num, r.jpeg_data, r.jpeg_size);
+      put_image_dict(w, r, jpeg_colour_space(r.image_components), "/DCTDecode", data.size());
       // Each sample s stands for 1 - s: what Adobe's CMYK files store.
       if (r.image_inverted) put(w, "/Decode [1 0 1 0 1 0 1 0] ");
-      put_stream_body(w, r.jpeg_data, r.jpeg_size);
+      put_stream_body(w, data.data(), data.size());
     } else {
-      put_image_dict(w, r, "/DeviceRGB", "/FlateDecode", r.rgb_size);
+      const Bytes data = seal(n.image_num, r.rgb_data, r.rgb_size);
+      put_image_dict(w, r, "/DeviceRGB", "/FlateDecode", data.size());
       if (n.smask_num > 0) {
         put(w, "/SMask ");
         put_int(w, n.smask_num);
         put(w, " 0 R ");
       }
-      put_stream_body(w, r.rgb_data, r.rgb_size);
+      put_stream_body(w, data.data(), data.size());
     }
   }
   for (const NewObject &object : plan.objects) {
     begin_object(w, object.num, 0);
-    put(w, object.body);
+    put_sealed_text(w, doc, object.body, object.num, 0);
     put(w, "\nendobj\n");
   }
+  std::vector<uint8_t> plain;
   for (const NewStream &stream : plan.streams) {
     begin_object(w, stream.num, 0);
-    const bool stored = stream.data.empty();
-    const uint64_t length = stored ? stream.stored.size() : stream.data.size();
+    Bytes data = stream.data.empty()
+                     ? stream.stored
+                     : Bytes{reinterpret_cast<const uint8_t *>(stream.data.data()), stream.data.size()};
+    // Stored bytes of an encrypted input are encrypted for their own object.
+    if (stream.data.empty() && doc.security && doc.security->streams != CryptMethod::identity &&
+        !data.empty()) {
+      decrypt_data(*doc.security, doc.security->streams, stream.stored_num, stream.stored_gen, data,
+                   plain);
+      data = plain;
+    }
+    data = seal(stream.num, data.data(), data.size());
     put(w, "<<");
-    put(w, stream.entries);
+    put_sealed_text(w, doc, stream.entries, stream.num, 0);
     put(w, " /Length ");
-    put_int(w, static_cast<int64_t>(length));
+    put_int(w, static_cast<int64_t>(data.size()));
     put(w, " ");
-    put_stream_body(w,
-                    stored ? stream.stored.data()
-                           : reinterpret_cast<const uint8_t *>(stream.data.data()),
-                    length);
+    put_stream_body(w, data.data(), data.size());
   }
 }
 
@@ -207,8 +241,20 @@ void copy_object(Writer &w, const PdfDoc &doc, const ObjEntry &e) {
   const Bytes file = doc_bytes(doc);
   const std::span<const BodyEdit> edits = body_edits_of(doc, e.num);
   if (e.in_objstm) {
-    if (e.text != nullptr && e.text_len > 0)
-      put_edited(w.out, {e.text, static_cast<size_t>(e.text_len)}, 0, e.text_len, edits);
+    // Its text holds its strings in the clear: in an encrypted document
+    // they are encrypted for the object it becomes.
+    if (e.text != nullptr && e.text_len > 0) {
+      if (doc.security) {
+        ByteBuf text;
+        put_edited(text, {e.text, static_cast<size_t>(e.text_len)}, 0, e.text_len, edits);
+        if (text.failed) throw std::bad_alloc();
+        put_sealed_text(w, doc, std::string(reinterpret_cast<const char *>(text.data),
+                                            static_cast<size_t>(text.length)),
+                        e.num, 0);
+      } else {
+        put_edited(w.out, {e.text, static_cast<size_t>(e.text_len)}, 0, e.text_len, edits);
+      }
+    }
     put(w, "\nendobj\n");
     return;
   }
@@ -273,9 +319,11 @@ void write_document_objects(Writer &w, const PdfDoc &doc, const StampPlan &plan,
     if (changed_only && page < 0 && body_edits_of(doc, e.num).empty() &&
         e.num <= doc.loaded_max_num)
       continue;
-    begin_object(w, e.num, e.in_objstm ? 0 : e.gen);
+    const int32_t gen = e.in_objstm ? 0 : e.gen;
+    begin_object(w, e.num, gen);
     if (page >= 0) {
-      buf_str(w.out, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]));
+      put_sealed_text(w, doc, rewrite_page_dict(doc, e, plan.pages[static_cast<size_t>(page)]), e.num,
+                      gen);
       put(w, "\nendobj\n");
     } else {
       copy_object(w, doc, e);
@@ -297,13 +345,25 @@ void put_trailer_entries(Writer &w, const PdfDoc &doc, int64_t size, bool info,
     put(w, " /Info ");
     put_reference(w, doc, doc.out_info_num);
   }
+  // The handler and the file key of an encrypted input stay: its /Encrypt
+  // dictionary, and the first element of /ID that the key is made from.
+  if (doc.encrypt_num > 0) {
+    put(w, " /Encrypt ");
+    put_reference(w, doc, doc.encrypt_num);
+  } else if (doc.encrypt_pos >= 0) {
+    put(w, " /Encrypt ");
+    buf_str(w.out, dict_copy_at(doc_bytes(doc), doc.encrypt_pos));
+  }
+  // Without an /ID the key was made from an empty first element; the
+  // output's must be empty too.
+  const std::string_view input_id =
+      doc.security && doc.trailer_id.empty() ? std::string_view("[<> <>]") : doc.trailer_id;
   keep_head(w);
   const uint64_t sampled = static_cast<uint64_t>(new_objects_end) - w.head_from;
   std::string changed = w.head.substr(0, static_cast<size_t>(std::min<uint64_t>(sampled, w.head.size())));
   changed += std::to_string(new_objects_end) + " " + std::to_string(doc.length) + doc.trailer_id;
   put(w, " /ID ");
-  put(w, output_id(doc.trailer_id,
-                   {reinterpret_cast<const uint8_t *>(changed.data()), changed.size()}));
+  put(w, output_id(input_id, {reinterpret_cast<const uint8_t *>(changed.data()), changed.size()}));
 }
 
 // Appends the end of the file: where its newest cross-reference section is.
@@ -324,7 +384,7 @@ void write_whole(Writer &w, const StampRequest &request, const PdfDoc &doc, cons
   if (request.font != nullptr && request.font->cff && version < "1.6") version = "1.6";
   put(w, version);
   buf_bytes(w.out, kBinaryMark, sizeof kBinaryMark - 1);
-  write_new_objects(w, request, plan);
+  write_new_objects(w, request, doc, plan);
   const int64_t new_objects_end = position(w);
   write_document_objects(w, doc, plan, false);
 
@@ -447,7 +507,7 @@ void write_update(Writer &w, const StampRequest &request, const PdfDoc &doc, con
   w.base = input.size();
   w.head_from = w.base;
   if (input.empty() || (input.back() != '\n' && input.back() != '\r')) put(w, "\n");
-  write_new_objects(w, request, plan);
+  write_new_objects(w, request, doc, plan);
   const int64_t new_objects_end = position(w);
   write_document_objects(w, doc, plan, true);
 

@@ -17,14 +17,7 @@
 #include <vector>
 
 #include "pdf/pdf_doc.h"
-
-// How a string or a stream is encrypted.
-enum class CryptMethod : uint8_t {
-  identity,  // not at all: the bytes stand as they are
-  rc4,       // RC4 with an object key from the file key
-  aesv2,     // AES-128-CBC with an object key from the file key
-  aesv3,     // AES-256-CBC with the file key itself
-};
+#include "security/security_key.h"
 
 // One entry of the /CF dictionary: a crypt filter's name and its /CFM as
 // written (empty when the entry has none).
@@ -72,23 +65,6 @@ std::string first_file_id(std::string_view trailer_id);
 // not supported. Streams with a /Crypt filter name theirs in /DecodeParms.
 bool crypt_filter_method(const EncryptParams &params, std::string_view name, CryptMethod &out,
                          std::string &why);
-
-// What decrypts and encrypts the document's objects once a password has
-// been accepted.
-struct SecurityKey {
-  std::vector<uint8_t> file_key;  // 5 to 16 bytes for revisions 2-4, 32 for 5 and 6
-  CryptMethod strings = CryptMethod::identity;
-  CryptMethod streams = CryptMethod::identity;
-  CryptMethod embedded_files = CryptMethod::identity;  // streams of embedded files
-  bool encrypt_metadata = true;  // false: metadata streams are not encrypted
-  bool owner = false;            // the owner password was given
-  int32_t permissions = 0;       // /P: the user's permission bits
-  int32_t revision = 0;
-  // Revisions 5 and 6: whether the encrypted copy of the permissions in
-  // /Perms reads back and states the same bits as /P. When it reads back
-  // but differs, permissions holds only the bits both grant.
-  bool perms_match = true;
-};
 
 // The outcome of authentication.
 enum class Authentication {

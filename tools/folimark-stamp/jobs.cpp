@@ -47,6 +47,7 @@ folimark_options stamp_record(const Options &o) {
   r.space = o.space;
   r.font_path = o.font_path.empty() ? nullptr : o.font_path.c_str();
   r.font_index = o.font_index;
+  r.password = o.password.empty() ? nullptr : o.password.c_str();
   return r;
 }
 

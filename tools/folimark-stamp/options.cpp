@@ -171,6 +171,12 @@ const OptionRule kOptionRules[] = {
        return true;
      },
      "a whole number from 0 to 65535"},
+    {"--password", 0, kEvery, true,
+     [](Options &o, std::string_view v) {
+       o.password = v;
+       return true;
+     },
+     "a password"},
     {"--scale", 0, kImageCmd, true,
      [](Options &o, std::string_view v) { return set_number(&o.scale, v, above_zero); },
      "a number above 0"},
@@ -462,6 +468,8 @@ placement, for every command:
   -o, --opacity VALUE     0 (invisible) to 1 (opaque, the default)
   -p, --pages SELECTION   the pages to stamp (default every page)
       --under             draw the stamp under the page's content, not over it
+      --password WORD     an encrypted INPUT's user or owner password (default
+                          the empty one); the output stays encrypted
       --page-space        measure in the page's own unrotated space, not in
                           the page as the reader sees it after its rotation
 text, text-pages and datetime:

@@ -49,6 +49,7 @@ struct Options {
   int space = FOLIMARK_SPACE_DISPLAYED;
   std::string font_path;  // the font file the text is drawn in; "": the built-in Helvetica
   int font_index = 0;     // the face of a font collection
+  std::string password;   // an encrypted input's user or owner password; "": the empty one
 };
 
 struct ParseResult {

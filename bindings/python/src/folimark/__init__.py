@@ -14,11 +14,13 @@ import threading
 
 from . import _native
 from ._native import (ERROR_ARGUMENT, ERROR_DAMAGED, ERROR_ENCRYPTED, ERROR_MEMORY,  # noqa: F401
-                      ERROR_READ, ERROR_UNSUPPORTED, ERROR_WRITE)
+                      ERROR_PASSWORD, ERROR_PERMISSION, ERROR_READ, ERROR_UNSUPPORTED,
+                      ERROR_WRITE)
 
 __all__ = ["stamp_text", "stamp_datetime", "stamp_picture", "version", "FolimarkError",
            "ERROR_ARGUMENT", "ERROR_READ", "ERROR_DAMAGED", "ERROR_ENCRYPTED",
-           "ERROR_UNSUPPORTED", "ERROR_WRITE", "ERROR_MEMORY"]
+           "ERROR_UNSUPPORTED", "ERROR_WRITE", "ERROR_MEMORY", "ERROR_PASSWORD",
+           "ERROR_PERMISSION"]
 
 ANCHORS = {"bottom-left": 0, "bottom": 1, "bottom-right": 2, "left": 3, "center": 4,
            "right": 5, "top-left": 6, "top": 7, "top-right": 8}
@@ -101,7 +103,9 @@ class _Call:
         if text is not None:
             self.o.text = text.encode("utf-8")
 
-    def common(self, pages, x, y, anchor, space, rotation, opacity, layer):
+    def common(self, pages, x, y, anchor, space, rotation, opacity, layer, password):
+        if password is not None:
+            self.o.password = password.encode("utf-8")
         if pages is not None:
             self.o.pages = str(pages).encode("ascii")
         self.o.x, self.o.y = float(x), float(y)
@@ -136,7 +140,7 @@ class _Call:
 
 def stamp_text(document, output, text, *, pages=None, x=0, y=0, anchor="bottom-left",
                space="displayed", rotation=0, opacity=1, layer="over", size=24,
-               color=(0, 0, 0), align="left", font=None, font_index=0):
+               color=(0, 0, 0), align="left", font=None, font_index=0, password=None):
     """Stamps `text` (lines split at "\\n") on the pages of `document`.
 
     pages: a selection such as "1", "1,3-5", "z" (the last), "2-z", "odd",
@@ -145,11 +149,13 @@ def stamp_text(document, output, text, *, pages=None, x=0, y=0, anchor="bottom-l
     "right", "top-left", "top", "top-right", with x and y measured inward
     from it. size in points, color as (red, green, blue) 0..255, align
     "left", "center" or "right", font a TrueType/OpenType file (path or
-    bytes) embedded as a subset, else the built-in Helvetica.
+    bytes) embedded as a subset, else the built-in Helvetica. password: an
+    encrypted document's user or owner password (None: the empty one); the
+    output stays encrypted as the document is.
     Returns the stamped document as bytes when output is None."""
     call = _Call(_native.KIND_TEXT, document, output)
     call.text(text)
-    call.common(pages, x, y, anchor, space, rotation, opacity, layer)
+    call.common(pages, x, y, anchor, space, rotation, opacity, layer, password)
     call.lettering(size, color, align, font, font_index)
     return call.run()
 
@@ -157,27 +163,27 @@ def stamp_text(document, output, text, *, pages=None, x=0, y=0, anchor="bottom-l
 def stamp_datetime(document, output, format=None, *, pages=None, x=0, y=0,
                    anchor="bottom-left", space="displayed", rotation=0, opacity=1,
                    layer="over", size=24, color=(0, 0, 0), align="left", font=None,
-                   font_index=0):
+                   font_index=0, password=None):
     """Stamps the current local date and time, as `format` says: a strftime
     format (with %) or a picture of YYYY, YY, MM, DD, HH, mm and ss with
     literal words in single quotes ("'RECEIVED' DD.MM.YYYY"); None gives
     "%Y-%m-%d %H:%M:%S". The other arguments are those of stamp_text."""
     call = _Call(_native.KIND_DATETIME, document, output)
     call.text(format)
-    call.common(pages, x, y, anchor, space, rotation, opacity, layer)
+    call.common(pages, x, y, anchor, space, rotation, opacity, layer, password)
     call.lettering(size, color, align, font, font_index)
     return call.run()
 
 
 def stamp_picture(document, output, picture, *, pages=None, x=0, y=0, anchor="bottom-left",
                   space="displayed", rotation=0, opacity=1, layer="over", scale=0, width=0,
-                  height=0):
+                  height=0, password=None):
     """Stamps a PNG or JPEG `picture` (path or bytes). Its size: width and/or
     height in points (one alone keeps the aspect ratio), else scale points
     per pixel, else (scale 0) the picture's stated resolution or one point
     per pixel. The other arguments are those of stamp_text."""
     call = _Call(_native.KIND_PICTURE, document, output)
     call.source("picture_path", "picture_data", "picture_size", picture)
-    call.common(pages, x, y, anchor, space, rotation, opacity, layer)
+    call.common(pages, x, y, anchor, space, rotation, opacity, layer, password)
     call.o.scale, call.o.width, call.o.height = float(scale), float(width), float(height)
     return call.run()

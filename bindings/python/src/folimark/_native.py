@@ -15,6 +15,8 @@ ERROR_ENCRYPTED = 4
 ERROR_UNSUPPORTED = 5
 ERROR_WRITE = 6
 ERROR_MEMORY = 7
+ERROR_PASSWORD = 8
+ERROR_PERMISSION = 9
 
 
 class Options(ctypes.Structure):
@@ -51,6 +53,7 @@ class Options(ctypes.Structure):
         ("font_data", ctypes.c_void_p),
         ("font_data_size", ctypes.c_size_t),
         ("font_index", ctypes.c_int32),
+        ("password", ctypes.c_char_p),
     ]
 
 
