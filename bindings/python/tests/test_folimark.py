@@ -57,6 +57,22 @@ def test_failures_carry_the_code_and_message(tmp_path, call, code, words):
     assert words in failure.value.message
 
 
+def test_encrypted_document_with_its_password(tmp_path):
+    if shutil.which("qpdf") is None:
+        pytest.skip("qpdf not found")
+    locked = tmp_path / "locked.pdf"
+    subprocess.run(["qpdf", "--encrypt", "user", "owner", "256", "--", str(SAMPLE), str(locked)],
+                   check=True)
+    with pytest.raises(folimark.FolimarkError) as refused:
+        folimark.stamp_text(locked, None, "x")
+    assert refused.value.code == folimark.ERROR_PASSWORD
+    out = tmp_path / "out.pdf"
+    folimark.stamp_text(locked, out, "PAID", password="user")
+    shown = subprocess.run(["qpdf", "--show-encryption", "--password=user", str(out)], check=True,
+                           capture_output=True).stdout
+    assert b"R = 6" in shown
+
+
 def test_names_are_checked_before_the_call():
     with pytest.raises(ValueError, match="anchor"):
         folimark.stamp_text(SAMPLE, None, "x", anchor="middle")
