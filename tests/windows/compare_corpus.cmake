@@ -2,12 +2,13 @@ cmake_minimum_required(VERSION 3.20)
 # Stamps every file of a corpus with the Windows DLL (one corpus_host
 # process under Wine) and with the native folimark-stamp, and requires the
 # same result for each file: the same success or failure, the same bytes
-# written, the same message. MODE text stamps text onto each PDF of the
-# folder CORPUS; MODE image stamps each PNG and JPEG of the folders CORPUS
-# (a list) onto SAMPLE.
+# written, the same message. Documents encrypted with AES are written with
+# fresh random IVs, so their outputs are compared as qpdf decrypts them
+# (QPDF). MODE text stamps text onto each PDF of the folder CORPUS; MODE
+# image stamps each PNG and JPEG of the folders CORPUS (a list) onto SAMPLE.
 #   cmake -DMODE=text|image -DCORPUS=dirs [-DSAMPLE=pdf] -DWORK=dir
 #         -DHOST=corpus_host.exe -DEMULATOR=wine -DWINEPREFIX=dir
-#         -DNATIVE_STAMP=folimark-stamp -P compare_corpus.cmake
+#         -DNATIVE_STAMP=folimark-stamp [-DQPDF=qpdf] -P compare_corpus.cmake
 if(NOT EXISTS "${NATIVE_STAMP}")
   message(STATUS "no native folimark-stamp at ${NATIVE_STAMP}: nothing to compare with")
   return()
@@ -46,14 +47,11 @@ set(stamped 0)
 set(refused 0)
 foreach(input result IN ZIP_LISTS inputs results)
   get_filename_component(name ${input} NAME)
-  string(REPLACE "\t" ";" fields "${result}")
-  list(GET fields 0 windows_name)
-  list(GET fields 1 windows_rc)
-  list(LENGTH fields n)
-  set(windows_message "")
-  if(n GREATER 2)
-    list(GET fields 2 windows_message)
-  endif()
+  # Name, result and message, separated by tabs; a message may hold ';'.
+  string(REGEX MATCH "^([^\t]*)\t([^\t]*)\t?(.*)$" fields "${result}")
+  set(windows_name "${CMAKE_MATCH_1}")
+  set(windows_rc "${CMAKE_MATCH_2}")
+  set(windows_message "${CMAKE_MATCH_3}")
   if(NOT windows_name STREQUAL name)
     message(FATAL_ERROR "results out of step: ${windows_name} for ${name}")
   endif()
@@ -84,6 +82,21 @@ foreach(input result IN ZIP_LISTS inputs results)
     execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/windows/${output}
                             ${WORK}/native/${output}
                     RESULT_VARIABLE differ)
+    set(encrypted "")
+    if(NOT differ EQUAL 0 AND QPDF)
+      file(STRINGS ${WORK}/native/${output} encrypted REGEX "/Encrypt" LIMIT_COUNT 1)
+    endif()
+    if(encrypted)
+      # The same document under other IVs decrypts to the same file.
+      foreach(side IN ITEMS windows native)
+        execute_process(COMMAND ${QPDF} --decrypt --static-id --qdf --object-streams=disable
+                                ${WORK}/${side}/${output} ${WORK}/${side}/${output}.decrypted
+                        RESULT_VARIABLE decrypt_rc OUTPUT_QUIET ERROR_QUIET)
+      endforeach()
+      execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/windows/${output}.decrypted
+                              ${WORK}/native/${output}.decrypted
+                      RESULT_VARIABLE differ)
+    endif()
     if(NOT differ EQUAL 0)
       list(APPEND mismatches "${name}: the outputs differ")
     endif()
