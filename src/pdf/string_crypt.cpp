@@ -1,6 +1,7 @@
 #include "pdf/string_crypt.h"
 
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "pdf/byte_buf.h"
@@ -67,7 +68,8 @@ std::string encrypt_strings(const PdfDoc &doc, std::string text, int32_t num, in
   if (!strings_encrypted(doc)) return text;
   const SecurityKey &key = *doc.security;
   return convert_strings(text, [&](Bytes in, std::vector<uint8_t> &out) {
-    if (!encrypt_data(key, key.strings, num, gen, in, out)) throw std::bad_alloc();
+    if (!encrypt_data(key, key.strings, num, gen, in, out))
+      throw std::runtime_error("no random bytes for the encryption of the output");
   });
 }
 
